@@ -1,0 +1,51 @@
+#include "core/launch.h"
+
+#include <algorithm>
+
+#include "core/launcher_state.h"
+#include "diagnostics/error_handler.h"
+#include "diagnostics/trace.h"
+#include "platform/platform.h"
+#include "settings/ini_reader.h"
+
+namespace launcher {
+
+std::string NativePath(std::string path) {
+  const char sep = Sys().PathSeparator();
+  if (sep != '\\')
+    std::replace(path.begin(), path.end(), '\\', sep);
+  return path;
+}
+
+void StartQUARVENApp() {
+  LauncherState& g = State();
+  try {
+    const char sep = Sys().PathSeparator();
+    const std::string default_app =
+        std::string("xulrunner") + sep + "quarven" + Sys().ExecutableSuffix();
+    g.gstrAppExePath =
+        g.gstrBinPath +
+        NativePath(AsText(GetINISettings(g.gstrIniFile, "app", "xulrunner", default_app)));
+
+    std::string command = "\"" + g.gstrAppExePath + "\"";
+    command += std::string(" bin") + sep +
+               NativePath(AsText(GetINISettings(g.gstrIniFile, "app", "inifile", "")));
+    command +=
+        " -contentLocale " + AsText(GetINISettings(g.gstrIniFile, "app", "localization", "en-US"));
+    command +=
+        " -UILocale " + AsText(GetINISettings(g.gstrIniFile, "app", "localization", "en-US"));
+    if (!g.gstrExtraArgs.empty())
+      command += " " + g.gstrExtraArgs;
+    WriteTrace(command);
+
+    const std::string folder = Sys().ExeFolder();
+    if (!folder.empty())
+      Sys().SetCurrentDrive(folder[0]);
+    Sys().SetCurrentDirectory(folder);
+    g.glngAppPID = Sys().StartProgram(command, kNormalFocus);
+  } catch (const RuntimeError& failure) {
+    HandleError(failure, "QUARVENlauncher StartQUARVENApp", true, false);
+  }
+}
+
+}  // namespace launcher

@@ -1,0 +1,26 @@
+// The process-wide values of one run of the launcher.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace launcher {
+
+struct LauncherState {
+  std::string gstrIniFile;      // gstrBinPath & "launcher.ini"
+  std::string gstrBinPath;      // launcher folder & sep & "bin" & sep
+  std::string gstrAppName;      // display name, insert 1 of the message texts
+  std::string gstrExtraArgs;    // what followed "-c" on our command line
+  bool gblnAppStarted = false;  // StartQUARVENApp has returned
+  bool gblnSplash = false;      // DisplaySplash showed the splash
+  bool gblnSilent = false;      // "-s": no window, wait for the application's end
+  std::string gstrAppExePath;   // the application's executable
+  std::int32_t glngAppPID = 0;  // the process id its start returned
+};
+
+LauncherState& State();
+
+// Back to the values of a fresh process; for tests that run the launcher twice.
+void ResetState();
+
+}  // namespace launcher

@@ -1,0 +1,47 @@
+#include "diagnostics/error_handler.h"
+
+#include "core/launcher_state.h"
+#include "diagnostics/messages.h"
+#include "diagnostics/trace.h"
+
+namespace launcher {
+
+namespace {
+SplashWindowLink* g_splash = nullptr;
+}  // namespace
+
+void SetSplashWindowLink(SplashWindowLink* link) {
+  g_splash = link;
+}
+
+SplashWindowLink* GetSplashWindowLink() {
+  return g_splash;
+}
+
+std::string HandleError(const RuntimeError& failure,
+                        const std::string& source_name,
+                        bool show_message,
+                        bool no_raise) {
+  // Copies first: what runs below may itself fail and replace the failure.
+  const std::int32_t number = failure.number();
+  const std::string description = failure.description();
+  const std::string source = failure.source();
+
+  WriteTrace(source_name + ": #" + std::to_string(number) + " | " + description + " | " + source);
+  if (show_message) {
+    if (g_splash != nullptr && g_splash->IsOpen()) {
+      g_splash->LeaveTopmost();
+      g_splash->Close();
+    }
+    const std::string& name = State().gstrAppName;
+    const std::string details = source_name + ": " + description + " (" + source + ")";
+    const std::string text = LoadResString(kStartupErrorText, name, details, "", "");
+    const std::string title = LoadResString(kStartupErrorTitle, name, "", "", "");
+    ShowMessage(text, title, kStyleCritical);
+  } else if (!no_raise) {
+    throw RuntimeError(kErrPassedOn, description, source_name);
+  }
+  return std::to_string(number) + " - " + description;
+}
+
+}  // namespace launcher

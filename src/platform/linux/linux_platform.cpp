@@ -1,0 +1,191 @@
+#include "platform/linux/linux_platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/command_line.h"
+#include "platform/linux/linux_message_box.h"
+
+extern char** environ;
+
+namespace launcher {
+
+namespace {
+
+std::string SelfPath() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0)
+      Raise(kErrFileNotFound);
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(n));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// The runtime error that stands for a failed file or program operation.
+std::int32_t ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return kErrFileNotFound;
+    case ENOTDIR:
+      return kErrPathNotFound;
+    case EACCES:
+    case EPERM:
+      return kErrPermissionDenied;
+    default:
+      return kErrPathFileAccess;
+  }
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(int argc, char** argv)
+    : args_(argv + (argc > 0 ? 1 : 0), argv + argc) {}
+
+std::string LinuxPlatform::CommandLine() {
+  return JoinArguments(args_);
+}
+
+std::string LinuxPlatform::ExeFolder() {
+  const std::string self = SelfPath();
+  const std::size_t slash = self.rfind('/');
+  return slash == 0 || slash == std::string::npos ? "/" : self.substr(0, slash);
+}
+
+std::string LinuxPlatform::ExeName() {
+  const std::string self = SelfPath();
+  std::string name = self.substr(self.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0)
+    name.resize(dot);
+  return name;
+}
+
+bool LinuxPlatform::FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::unique_ptr<TextFile> LinuxPlatform::OpenTextFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    Raise(ErrorFromErrno(errno));
+  std::string bytes;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      Raise(error == EISDIR ? kErrPathFileAccess : kErrDeviceIo);
+    }
+    if (n == 0)
+      break;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return std::make_unique<TextFile>(std::move(bytes), &KeepBytes);
+}
+
+std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*window_style*/) {
+  // Split by the same rules that quoted our own arguments; no shell is involved.
+  std::vector<std::string> args = SplitCommandLine(command_line);
+  if (args.empty() || args.front().empty())
+    Raise(kErrFileNotFound);
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  // The application gets a clean signal state, whatever the launcher blocked.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (error != 0)
+    Raise(error == ENOENT || error == ENOTDIR ? kErrFileNotFound
+          : error == EACCES || error == EPERM ? kErrPermissionDenied
+                                              : kErrInvalidCall);
+  return static_cast<std::int32_t>(pid);
+}
+
+void LinuxPlatform::SetCurrentDrive(char /*drive*/) {
+  // One file tree, no drives.
+}
+
+void LinuxPlatform::SetCurrentDirectory(const std::string& path) {
+  if (chdir(path.c_str()) != 0)
+    Raise(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound : ErrorFromErrno(errno));
+}
+
+SystemTime LinuxPlatform::UtcNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm parts{};
+  gmtime_r(&now.tv_sec, &parts);
+  SystemTime t;
+  t.year = static_cast<std::uint16_t>(parts.tm_year + 1900);
+  t.month = static_cast<std::uint16_t>(parts.tm_mon + 1);
+  t.day = static_cast<std::uint16_t>(parts.tm_mday);
+  t.hour = static_cast<std::uint16_t>(parts.tm_hour);
+  t.minute = static_cast<std::uint16_t>(parts.tm_min);
+  t.second = static_cast<std::uint16_t>(parts.tm_sec);
+  t.milliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1000000);
+  return t;
+}
+
+void LinuxPlatform::EmitTrace(const std::string& line) {
+  const std::string out = line + "\n";
+  // One write per line keeps lines whole; a closed stderr is no failure.
+  [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, out.data(), out.size());
+}
+
+int LanguageFromEnvironment() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0')
+      return std::strncmp(value, "fr", 2) == 0 ? kLangFrench : kLangEnglish;
+  }
+  return kLangEnglish;
+}
+
+int LinuxPlatform::UserLanguage() {
+  return LanguageFromEnvironment();
+}
+
+int LinuxPlatform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
+  return RunMessageDialog(text, title, style);
+}
+
+void LinuxPlatform::EndProgram() {
+  std::fflush(nullptr);
+  _exit(0);
+}
+
+}  // namespace launcher

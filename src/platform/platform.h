@@ -1,0 +1,77 @@
+// The services the launcher's logic takes from the operating system and the
+// runtime. Everything above platform/ sees the system only through this.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/runtime_error.h"
+#include "platform/text_file.h"
+
+namespace launcher {
+
+// A moment in universal time, field by field.
+struct SystemTime {
+  std::uint16_t year = 0;
+  std::uint16_t month = 0;
+  std::uint16_t day = 0;
+  std::uint16_t hour = 0;
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
+  std::uint16_t milliseconds = 0;
+};
+
+// Language ids of the string table.
+inline constexpr int kLangEnglish = 1033;
+inline constexpr int kLangFrench = 1036;
+
+// Window style of a started program: 1 is a normal window with the focus.
+inline constexpr int kNormalFocus = 1;
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // The launcher's own command line without the program name.
+  virtual std::string CommandLine() = 0;
+  // The folder of the launcher's executable: no trailing separator except at a root.
+  virtual std::string ExeFolder() = 0;
+  // The launcher's executable file name without its extension.
+  virtual std::string ExeName() = 0;
+  // '\\' on Windows, '/' on Linux.
+  virtual char PathSeparator() = 0;
+  // ".exe" on Windows, empty on Linux.
+  virtual std::string ExecutableSuffix() = 0;
+
+  // True when a plain file (not hidden, not a system file, not a folder) is there.
+  virtual bool FileExists(const std::string& path) = 0;
+  // Opens a text file for reading; raises when it cannot be opened.
+  virtual std::unique_ptr<TextFile> OpenTextFile(const std::string& path) = 0;
+
+  // Starts a program from one command line, whose first token is the quoted
+  // executable. Returns the new process id at once and holds no handle to it.
+  virtual std::int32_t StartProgram(const std::string& command_line, int window_style) = 0;
+  // Makes the drive named by `drive` current; no-op where drives do not exist.
+  virtual void SetCurrentDrive(char drive) = 0;
+  virtual void SetCurrentDirectory(const std::string& path) = 0;
+
+  // The current universal time.
+  virtual SystemTime UtcNow() = 0;
+  // Hands one finished trace line to the system's diagnostic channel.
+  virtual void EmitTrace(const std::string& line) = 0;
+  // kLangFrench for a French-speaking user, kLangEnglish for everyone else.
+  virtual int UserLanguage() = 0;
+  // A modal message box (style 16: error icon, 48: warning icon; OK only).
+  // Returns the button that closed it, 1 for OK, or 0 when none could be shown.
+  virtual int ShowMessageBox(const std::string& text, const std::string& title, int style) = 0;
+
+  // Ends the program at once: no window unload handlers run.
+  [[noreturn]] virtual void EndProgram() = 0;
+};
+
+// The backend in use; the entry point (or a test) installs it.
+Platform& Sys();
+void InstallPlatform(Platform* platform);
+
+}  // namespace launcher

@@ -1,0 +1,86 @@
+// The Linux launcher, started from a folder laid out like an installation,
+// starts the probe with exactly the arguments and working directory expected.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "install_dir.h"
+
+namespace launcher::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct LaunchCase {
+  const char* name;
+  std::vector<std::string> launcher_args;
+  const char* ini;
+  std::vector<std::string> expected_args;  // after the executable
+};
+
+class LinuxLaunch : public ::testing::TestWithParam<LaunchCase> {};
+
+TEST_P(LinuxLaunch, ProbeReceivesArgumentsAndFolder) {
+  const LaunchCase& c = GetParam();
+  InstallDir dir("Quarven App");
+  dir.WriteFile("bin/launcher.ini", c.ini);
+  dir.InstallProbe("bin/xulrunner/quarven");
+
+  const RunResult run = RunBounded(dir.launcher(), c.launcher_args, {}, 20s);
+  ASSERT_TRUE(run.ended) << "launcher still running";
+  EXPECT_EQ(run.exit_code, 0);
+
+  const auto record = dir.ReadRecord("bin/xulrunner", 10s);
+  ASSERT_TRUE(record) << "probe never ran; launcher said:\n" << run.stderr_text;
+  const std::string exe = dir.root() + "/bin/xulrunner/quarven";
+  EXPECT_EQ(record->at("cwd"), dir.root());
+  std::vector<std::string> expected = {exe};
+  expected.insert(expected.end(), c.expected_args.begin(), c.expected_args.end());
+  ASSERT_EQ(record->at("argc"), std::to_string(expected.size()));
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(record->at("arg" + std::to_string(i)), expected[i]) << "argument " << i;
+
+  // The launcher traced the command line it used, with the executable quoted.
+  EXPECT_NE(run.stderr_text.find(" - \"" + exe + "\" bin/"), std::string::npos) << run.stderr_text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installation,
+    LinuxLaunch,
+    ::testing::Values(
+        LaunchCase{"defaults", {}, "", {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}},
+        LaunchCase{"settings with Windows paths",
+                   {},
+                   "[app]\r\ninifile=conf\\app.ini\r\nlocalization=fr-FR\r\n",
+                   {"bin/conf/app.ini", "-contentLocale", "fr-FR", "-UILocale", "fr-FR"}},
+        LaunchCase{
+            "extra arguments keep their quoting",
+            {"-c", "x", "a b", "say \"hi\""},
+            "[app]\nlocalization=de-DE\n",
+            {"bin/", "-contentLocale", "de-DE", "-UILocale", "de-DE", "x", "a b", "say \"hi\""}},
+        LaunchCase{"silent switch is not passed on",
+                   {"-s"},
+                   "",
+                   {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}}),
+    [](const ::testing::TestParamInfo<LaunchCase>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+          ch = '_';
+      return name;
+    });
+
+TEST(LinuxLaunchSettings, ExecutableNamedBySettings) {
+  InstallDir dir("Quarven App");
+  dir.WriteFile("bin/launcher.ini", "[app]\r\nxulrunner=runtime\\my probe\r\n");
+  dir.InstallProbe("bin/runtime/my probe");
+  const RunResult run = RunBounded(dir.launcher(), {}, {}, 20s);
+  ASSERT_TRUE(run.ended);
+  const auto record = dir.ReadRecord("bin/runtime", 10s);
+  ASSERT_TRUE(record) << run.stderr_text;
+  EXPECT_EQ(record->at("arg0"), dir.root() + "/bin/runtime/my probe");
+}
+
+}  // namespace
+}  // namespace launcher::testing

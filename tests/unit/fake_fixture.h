@@ -1,0 +1,45 @@
+// A fresh simulated machine for every test, and a run of the launcher on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/launcher_state.h"
+#include "core/main.h"
+#include "diagnostics/error_handler.h"
+#include "platform/fake/fake_platform.h"
+
+namespace launcher {
+
+class FakeTest : public ::testing::Test {
+ protected:
+  FakeTest() {
+    ResetState();
+    InstallPlatform(&fake);
+  }
+  ~FakeTest() override {
+    SetSplashWindowLink(nullptr);
+    InstallPlatform(nullptr);
+  }
+
+  // The settings file of the default installation, with CR LF line ends.
+  void WriteIni(const std::string& crlf_text) {
+    fake.files[fake.exe_folder + "\\bin\\launcher.ini"] = {crlf_text};
+  }
+
+  // Runs Main as the process would; true when the program ended inside it.
+  bool RunMain() {
+    try {
+      Main();
+      return false;
+    } catch (const ProgramEnded&) {
+      return true;
+    }
+  }
+
+  FakePlatform fake;
+  LauncherState& g = State();
+};
+
+}  // namespace launcher

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "fake_fixture.h"
+
+namespace launcher {
+namespace {
+
+class LaunchTest : public FakeTest {
+ protected:
+  const FakeStart& OnlyStart() {
+    EXPECT_EQ(fake.starts.size(), 1u);
+    return fake.starts.at(0);
+  }
+};
+
+struct LaunchCase {
+  const char* name;
+  const char* command_line;
+  const char* ini;
+  const char* expected;  // after the quoted executable of the default installation
+};
+
+constexpr const char* kExe = "\"C:\\Program Files\\Quarven\\bin\\xulrunner\\quarven.exe\"";
+
+class LaunchCases : public LaunchTest, public ::testing::WithParamInterface<LaunchCase> {};
+
+TEST_P(LaunchCases, BuildsTheCommandLine) {
+  const LaunchCase& c = GetParam();
+  fake.command_line = c.command_line;
+  WriteIni(c.ini);
+  EXPECT_TRUE(RunMain());
+  EXPECT_EQ(OnlyStart().command_line, std::string(kExe) + c.expected) << c.name;
+  EXPECT_EQ(OnlyStart().window_style, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings,
+    LaunchCases,
+    ::testing::Values(
+        LaunchCase{"defaults", "", "", " bin\\ -contentLocale en-US -UILocale en-US"},
+        LaunchCase{"inifile", "", "[app]\r\ninifile=quarven.ini\r\n",
+                   " bin\\quarven.ini -contentLocale en-US -UILocale en-US"},
+        LaunchCase{"inifile with space stays unquoted", "", "[app]\r\ninifile=my app.ini\r\n",
+                   " bin\\my app.ini -contentLocale en-US -UILocale en-US"},
+        LaunchCase{"localization", "", "[app]\r\nlocalization=fr-FR\r\n",
+                   " bin\\ -contentLocale fr-FR -UILocale fr-FR"},
+        LaunchCase{"extra arguments", "-c a b", "",
+                   " bin\\ -contentLocale en-US -UILocale en-US a b"},
+        LaunchCase{"empty extra arguments add nothing", "-c ", "",
+                   " bin\\ -contentLocale en-US -UILocale en-US"},
+        LaunchCase{"all together", "-c -jsconsole \"x y\"",
+                   "[resources]\r\nname=Q\r\n[app]\r\ninifile=q.ini\r\nlocalization=de-DE\r\n",
+                   " bin\\q.ini -contentLocale de-DE -UILocale de-DE -jsconsole \"x y\""}));
+
+TEST_F(LaunchTest, ExecutableSettingIsRelativeToBin) {
+  WriteIni("[app]\r\nxulrunner=runtime\\quarven-bin.exe\r\n");
+  RunMain();
+  EXPECT_EQ(g.gstrAppExePath, "C:\\Program Files\\Quarven\\bin\\runtime\\quarven-bin.exe");
+  EXPECT_EQ(OnlyStart().command_line.rfind(
+                "\"C:\\Program Files\\Quarven\\bin\\runtime\\quarven-bin.exe\" bin\\ ", 0),
+            0u);
+}
+
+TEST_F(LaunchTest, AbsoluteExecutableIsStillPrefixed) {
+  WriteIni("[app]\r\nxulrunner=D:\\q.exe\r\n");
+  RunMain();
+  EXPECT_EQ(g.gstrAppExePath, "C:\\Program Files\\Quarven\\bin\\D:\\q.exe");
+}
+
+TEST_F(LaunchTest, LauncherFolderIsMadeCurrentBeforeTheStart) {
+  fake.exe_folder = "D:\\Apps\\Quarven";
+  RunMain();
+  EXPECT_EQ(OnlyStart().current_directory, "D:\\Apps\\Quarven");
+  EXPECT_EQ(OnlyStart().current_drive, 'D');
+}
+
+TEST_F(LaunchTest, ProcessIdIsKept) {
+  fake.next_pid = 968;
+  RunMain();
+  EXPECT_EQ(g.glngAppPID, 968);
+}
+
+TEST_F(LaunchTest, CommandLineIsTracedBeforeTheStart) {
+  fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
+  RunMain();
+  const auto messages = fake.TraceMessages();
+  ASSERT_GE(messages.size(), 3u);
+  EXPECT_EQ(messages[2], std::string(kExe) + " bin\\ -contentLocale en-US -UILocale en-US");
+}
+
+TEST_F(LaunchTest, MissingExecutableShowsTheBoxAndTheLauncherEnds) {
+  fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
+  EXPECT_TRUE(RunMain());
+  EXPECT_EQ(g.glngAppPID, 0);
+  EXPECT_TRUE(g.gblnAppStarted);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].title, "QUARVENlauncher startup error");
+  EXPECT_EQ(fake.boxes[0].text,
+            "QUARVENlauncher was unable to start correctly.\r\nPlease reinstall the "
+            "application.\r\n\r\nDetails: QUARVENlauncher StartQUARVENApp: File not found "
+            "(launcher)");
+  const auto messages = fake.TraceMessages();
+  ASSERT_EQ(messages.size(), 5u);
+  EXPECT_EQ(messages[3], "QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher");
+  EXPECT_EQ(messages[4], "App Stop...");
+}
+
+TEST_F(LaunchTest, UnusableFolderIsReportedAndNothingStarted) {
+  fake.Fail(FakeService::kSetCurrentDirectory, kErrPathNotFound);
+  RunMain();
+  EXPECT_TRUE(fake.starts.empty());
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("StartQUARVENApp: Path not found (launcher)"),
+            std::string::npos);
+}
+
+TEST_F(LaunchTest, SettingsFailureIsPassedUpToTheLaunch) {
+  WriteIni("[app]\r\nxulrunner\r\n");
+  RunMain();
+  EXPECT_TRUE(fake.starts.empty());
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher StartQUARVENApp: Invalid "
+                                    "procedure call or argument (QUARVENlauncher "
+                                    "GetINISettingsError)"),
+            std::string::npos);
+}
+
+TEST_F(LaunchTest, SlashSystemsReadBackslashedPathsAsSlashes) {
+  fake.separator = '/';
+  fake.executable_suffix = "";
+  fake.exe_folder = "/opt/quarven";
+  WriteIni("");
+  fake.files.clear();
+  fake.files["/opt/quarven/bin/launcher.ini"] = {
+      "[app]\r\nxulrunner=runtime\\quarven\r\ninifile=conf\\app.ini\r\n"};
+  RunMain();
+  EXPECT_EQ(g.gstrBinPath, "/opt/quarven/bin/");
+  EXPECT_EQ(OnlyStart().command_line,
+            "\"/opt/quarven/bin/runtime/quarven\" bin/conf/app.ini -contentLocale en-US "
+            "-UILocale en-US");
+}
+
+TEST_F(LaunchTest, SlashSystemsDefaultApplicationHasNoSuffix) {
+  fake.separator = '/';
+  fake.executable_suffix = "";
+  fake.exe_folder = "/opt/quarven";
+  RunMain();
+  EXPECT_EQ(g.gstrAppExePath, "/opt/quarven/bin/xulrunner/quarven");
+}
+
+}  // namespace
+}  // namespace launcher
