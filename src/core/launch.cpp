@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/launcher_state.h"
+#include "core/waits.h"
 #include "diagnostics/error_handler.h"
 #include "diagnostics/trace.h"
 #include "platform/platform.h"
@@ -43,6 +44,8 @@ void StartQUARVENApp() {
       Sys().SetCurrentDrive(folder[0]);
     Sys().SetCurrentDirectory(folder);
     g.glngAppPID = Sys().StartProgram(command, kNormalFocus);
+    if (g.gblnSilent)
+      subWaitForQUARVENAppEnd(g.glngAppPID, g.gstrAppExePath);
   } catch (const RuntimeError& failure) {
     HandleError(failure, "QUARVENlauncher StartQUARVENApp", true, false);
   }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/runtime_error.h"
+#include "platform/platform.h"
 
 namespace launcher {
 
@@ -23,6 +23,8 @@ class SplashWindowLink {
  public:
   virtual ~SplashWindowLink() = default;
   virtual bool IsOpen() = 0;
+  // The splash's own window, left out of the window list.
+  virtual WindowHandle Handle() = 0;
   // Takes the window out of the topmost band so that a message box is seen.
   virtual void LeaveTopmost() = 0;
   // Destroys the window and stops its timers.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,25 @@ inline constexpr int kLangFrench = 1036;
 
 // Window style of a started program: 1 is a normal window with the focus.
 inline constexpr int kNormalFocus = 1;
+
+// Opaque handle of an opened process; 0 is none.
+using ProcessHandle = std::uintptr_t;
+// A module of a process, as the module listing hands it out.
+using ModuleHandle = std::uintptr_t;
+// A top-level window; 0 is none.
+using WindowHandle = std::uint32_t;
+
+// Access asked for when a process is opened for its executable's path.
+inline constexpr std::uint32_t kProcessQueryInformation = 0x400;
+inline constexpr std::uint32_t kProcessVmRead = 0x10;
+
+// Extended window style bits of the window filter.
+inline constexpr std::uint32_t kExToolWindow = 0x80;
+inline constexpr std::uint32_t kExAppWindow = 0x40000;
+
+// TEMP_UNIMPLEMENTED: until every backend has these services.
+#define TEMP_UNIMPLEMENTED \
+  { Raise(kErrInvalidCall); }
 
 class Platform {
  public:
@@ -65,6 +85,42 @@ class Platform {
   // A modal message box (style 16: error icon, 48: warning icon; OK only).
   // Returns the button that closed it, 1 for OK, or 0 when none could be shown.
   virtual int ShowMessageBox(const std::string& text, const std::string& title, int style) = 0;
+
+  // Writes the ids of the running processes into `ids` (room for `size_bytes`
+  // bytes) and the number of bytes written into `bytes_returned`. A failing call
+  // may leave `bytes_returned` untouched.
+  virtual bool EnumProcesses(std::uint32_t* ids,
+                             std::uint32_t size_bytes,
+                             std::uint32_t* bytes_returned) TEMP_UNIMPLEMENTED;
+  // A handle for querying the process, or 0 when it cannot be opened.
+  virtual ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) TEMP_UNIMPLEMENTED;
+  // Writes module handles (the main executable first) into room for
+  // `size_bytes` bytes and the bytes that all of them need into `bytes_needed`.
+  virtual bool EnumProcessModules(ProcessHandle process,
+                                  ModuleHandle* modules,
+                                  std::uint32_t size_bytes,
+                                  std::uint32_t* bytes_needed) TEMP_UNIMPLEMENTED;
+  // The full path of a module, never cut short; empty when the query fails.
+  virtual std::string ModuleFileName(ProcessHandle process, ModuleHandle module) TEMP_UNIMPLEMENTED;
+  virtual void CloseProcess(ProcessHandle process) TEMP_UNIMPLEMENTED;
+
+  // Calls `visit` for each top-level window, on this thread, until it returns false.
+  virtual void EnumWindows(const std::function<bool(WindowHandle)>& visit) TEMP_UNIMPLEMENTED;
+  virtual bool IsWindowVisible(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual WindowHandle GetParent(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual WindowHandle GetOwner(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual std::uint32_t GetExStyle(WindowHandle window) TEMP_UNIMPLEMENTED;
+  // The title, never cut short; empty for none.
+  virtual std::string GetWindowText(WindowHandle window) TEMP_UNIMPLEMENTED;
+  // The id of the process that created the window; 0 when unknown.
+  virtual std::uint32_t GetWindowProcessId(WindowHandle window) TEMP_UNIMPLEMENTED;
+
+  // Milliseconds of a clock that only moves forward, whatever the wall clock does.
+  virtual std::int64_t MonotonicMs() TEMP_UNIMPLEMENTED;
+  // Suspends the thread.
+  virtual void Sleep(std::uint32_t milliseconds) TEMP_UNIMPLEMENTED;
+  // Runs every pending event of the launcher's event loop, then returns.
+  virtual void PumpEvents() TEMP_UNIMPLEMENTED;
 
   // Ends the program at once: no window unload handlers run.
   [[noreturn]] virtual void EndProgram() = 0;

@@ -164,6 +164,7 @@ class RecordingSplash : public SplashWindowLink {
  public:
   explicit RecordingSplash(FakePlatform& fake) : fake_(fake) {}
   bool IsOpen() override { return open; }
+  WindowHandle Handle() override { return 0x5A5A; }
   void LeaveTopmost() override { calls.push_back("not topmost, boxes=" + Boxes()); }
   void Close() override {
     calls.push_back("close, boxes=" + Boxes());

@@ -19,6 +19,7 @@ class CommandLineCases : public StartupTest,
 TEST_P(CommandLineCases, SetModeAndExtraArguments) {
   const CommandLineCase& c = GetParam();
   fake.command_line = c.command_line;
+  fake.started_app_lifetime_ms = 2000;  // a silent launcher waits for its end
   EXPECT_TRUE(RunMain());
   EXPECT_EQ(g.gblnSilent, c.silent) << c.command_line;
   EXPECT_EQ(g.gstrExtraArgs, c.extra_args) << c.command_line;
@@ -128,6 +129,7 @@ TEST_F(StartupTest, FailureBeforeSilentModeIsKnownStillShowsBox) {
 
 TEST_F(StartupTest, SilentFailureShowsNoBox) {
   fake.command_line = "-s";
+  fake.started_app_lifetime_ms = 2000;
   WriteIni("[resources]\r\nname\r\n");
   EXPECT_FALSE(RunMain());
   EXPECT_TRUE(fake.boxes.empty());

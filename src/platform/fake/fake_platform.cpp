@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/command_line.h"
+
 namespace launcher {
 
 FakePlatform::FakePlatform() {
@@ -63,7 +65,172 @@ std::unique_ptr<TextFile> FakePlatform::OpenTextFile(const std::string& path) {
 std::int32_t FakePlatform::StartProgram(const std::string& command, int window_style) {
   Check(FakeService::kStartProgram);
   starts.push_back({command, current_directory, current_drive, window_style});
+  const std::vector<std::string> args = SplitCommandLine(command);
+  FakeProcess& app = AddProcess(static_cast<std::uint32_t>(next_pid), args.at(0));
+  if (started_app_lifetime_ms != kForever)
+    app.end_ms = now_ms + started_app_lifetime_ms;
   return next_pid;
+}
+
+void FakePlatform::Advance(std::int64_t ms) {
+  now_ms += ms;
+  utc_ms += ms;
+}
+
+FakeProcess& FakePlatform::AddProcess(std::uint32_t pid, const std::string& path) {
+  FakeProcess process;
+  process.pid = pid;
+  process.path = path;
+  process.start_ms = now_ms;
+  processes.push_back(process);
+  return processes.back();
+}
+
+FakeWindow& FakePlatform::AddWindow(WindowHandle hwnd,
+                                    std::uint32_t pid,
+                                    const std::string& title) {
+  FakeWindow window;
+  window.hwnd = hwnd;
+  window.pid = pid;
+  window.title = title;
+  window.appear_ms = now_ms;
+  windows.push_back(window);
+  return windows.back();
+}
+
+bool FakePlatform::Alive(const FakeProcess& process) const {
+  return process.start_ms <= now_ms && now_ms < process.end_ms;
+}
+
+bool FakePlatform::EnumProcesses(std::uint32_t* ids,
+                                 std::uint32_t size_bytes,
+                                 std::uint32_t* bytes_returned) {
+  Check(FakeService::kEnumProcesses);
+  enum_process_sizes.push_back(size_bytes);
+  if (enum_processes_fails)
+    return false;
+  std::uint32_t written = 0;
+  for (const FakeProcess& process : processes) {
+    if (!Alive(process))
+      continue;
+    if ((written + 1) * 4 > size_bytes)
+      break;
+    ids[written++] = process.pid;
+  }
+  *bytes_returned = written * 4;
+  return true;
+}
+
+ProcessHandle FakePlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t pid) {
+  Check(FakeService::kOpenProcess);
+  for (std::size_t i = 0; i < processes.size(); ++i) {
+    if (processes[i].pid == pid && pid != 0 && Alive(processes[i]) && processes[i].openable) {
+      ++open_process_handles;
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+bool FakePlatform::EnumProcessModules(ProcessHandle process,
+                                      ModuleHandle* modules,
+                                      std::uint32_t size_bytes,
+                                      std::uint32_t* bytes_needed) {
+  Check(FakeService::kEnumProcessModules);
+  module_list_sizes.push_back(size_bytes);
+  const FakeProcess& p = processes.at(process - 1);
+  if (p.modules_fail)
+    return false;
+  for (std::uint32_t m = 0; m < p.module_count && (m + 1) * sizeof(ModuleHandle) <= size_bytes; ++m)
+    modules[m] = 0x400000 + m;
+  *bytes_needed = p.module_count * static_cast<std::uint32_t>(sizeof(ModuleHandle));
+  return true;
+}
+
+std::string FakePlatform::ModuleFileName(ProcessHandle process, ModuleHandle module) {
+  Check(FakeService::kModuleFileName);
+  const FakeProcess& p = processes.at(process - 1);
+  return p.path_fails || module != 0x400000 ? std::string() : p.path;
+}
+
+void FakePlatform::CloseProcess(ProcessHandle /*process*/) {
+  Check(FakeService::kCloseProcess);
+  --open_process_handles;
+}
+
+const FakeWindow* FakePlatform::FindWindow(WindowHandle window) const {
+  for (const FakeWindow& w : windows) {
+    if (w.hwnd == window)
+      return &w;
+  }
+  return nullptr;
+}
+
+void FakePlatform::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+  Check(FakeService::kEnumWindows);
+  std::vector<WindowHandle> listed;
+  for (const FakeWindow& w : windows) {
+    if (w.appear_ms <= now_ms && now_ms < w.vanish_ms)
+      listed.push_back(w.hwnd);
+  }
+  for (WindowHandle hwnd : listed) {
+    if (!visit(hwnd))
+      return;
+  }
+}
+
+bool FakePlatform::IsWindowVisible(WindowHandle window) {
+  Check(FakeService::kIsWindowVisible);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr && w->visible;
+}
+
+WindowHandle FakePlatform::GetParent(WindowHandle window) {
+  Check(FakeService::kGetParent);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->parent : 0;
+}
+
+WindowHandle FakePlatform::GetOwner(WindowHandle window) {
+  Check(FakeService::kGetOwner);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->owner : 0;
+}
+
+std::uint32_t FakePlatform::GetExStyle(WindowHandle window) {
+  Check(FakeService::kGetExStyle);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->ex_style : 0;
+}
+
+std::string FakePlatform::GetWindowText(WindowHandle window) {
+  Check(FakeService::kGetWindowText);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->title : std::string();
+}
+
+std::uint32_t FakePlatform::GetWindowProcessId(WindowHandle window) {
+  Check(FakeService::kGetWindowProcessId);
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->pid : 0;
+}
+
+std::int64_t FakePlatform::MonotonicMs() {
+  Check(FakeService::kMonotonicMs);
+  return now_ms;
+}
+
+void FakePlatform::Sleep(std::uint32_t milliseconds) {
+  Check(FakeService::kSleep);
+  ++sleeps;
+  Advance(milliseconds);
+}
+
+void FakePlatform::PumpEvents() {
+  Check(FakeService::kPumpEvents);
+  ++pumps;
+  if (on_pump)
+    on_pump();
 }
 
 void FakePlatform::SetCurrentDrive(char drive) {

@@ -3,7 +3,9 @@
 // and an injectable failure for every service.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +31,48 @@ enum class FakeService {
   kEmitTrace,
   kUserLanguage,
   kShowMessageBox,
+  kEnumProcesses,
+  kOpenProcess,
+  kEnumProcessModules,
+  kModuleFileName,
+  kCloseProcess,
+  kEnumWindows,
+  kIsWindowVisible,
+  kGetParent,
+  kGetOwner,
+  kGetExStyle,
+  kGetWindowText,
+  kGetWindowProcessId,
+  kMonotonicMs,
+  kSleep,
+  kPumpEvents,
+};
+
+inline constexpr std::int64_t kForever = INT64_MAX;
+
+// A process of the simulated machine, alive from `start_ms` until `end_ms`.
+struct FakeProcess {
+  std::uint32_t pid = 0;
+  std::string path;
+  std::int64_t start_ms = 0;
+  std::int64_t end_ms = kForever;
+  bool openable = true;       // false: opening it fails (no rights)
+  bool modules_fail = false;  // its module listing fails
+  bool path_fails = false;    // its path query fails
+  std::uint32_t module_count = 3;
+};
+
+// A top-level window, on the list from `appear_ms` until `vanish_ms`.
+struct FakeWindow {
+  WindowHandle hwnd = 0;
+  std::uint32_t pid = 0;
+  std::string title;
+  bool visible = true;
+  WindowHandle parent = 0;
+  WindowHandle owner = 0;
+  std::uint32_t ex_style = 0;
+  std::int64_t appear_ms = 0;
+  std::int64_t vanish_ms = kForever;
 };
 
 struct FakeFile {
@@ -67,6 +111,17 @@ class FakePlatform : public Platform {
   // offset, which nothing may use for a timestamp.
   std::int64_t utc_ms = 0;
   std::int64_t local_offset_ms = 0;
+  // Simulated time since the process started; Sleep moves it and the wall clock.
+  std::int64_t now_ms = 0;
+  // The process table and the window list, in enumeration order.
+  std::vector<FakeProcess> processes;
+  std::vector<FakeWindow> windows;
+  // A started program joins the process table and lives this long.
+  std::int64_t started_app_lifetime_ms = kForever;
+  // EnumProcesses fails and leaves the returned count untouched.
+  bool enum_processes_fails = false;
+  // Runs inside every PumpEvents, as a pending event of the launcher would.
+  std::function<void()> on_pump;
 
   // What the launcher did.
   std::vector<FakeStart> starts;
@@ -75,6 +130,11 @@ class FakePlatform : public Platform {
   std::string current_directory;
   char current_drive = 0;
   bool ended = false;
+  std::vector<std::uint32_t> enum_process_sizes;  // size of each EnumProcesses call
+  std::vector<std::uint32_t> module_list_sizes;   // size of each module listing
+  int open_process_handles = 0;                   // opened and not yet closed
+  int sleeps = 0;
+  int pumps = 0;
 
   // Makes every later call of `service` raise the runtime error `number`.
   void Fail(FakeService service, std::int32_t number) { failures_[service] = number; }
@@ -82,6 +142,13 @@ class FakePlatform : public Platform {
 
   // Sets the clock to a universal date and time.
   void SetUtc(int year, int month, int day, int hour, int minute, int second, int ms);
+
+  // Advances the simulated clocks (monotonic and wall) by `ms`.
+  void Advance(std::int64_t ms);
+
+  // Adds a live process and returns it for further setting.
+  FakeProcess& AddProcess(std::uint32_t pid, const std::string& path);
+  FakeWindow& AddWindow(WindowHandle hwnd, std::uint32_t pid, const std::string& title);
 
   // The messages of the trace lines, without executable name and stamp.
   std::vector<std::string> TraceMessages() const;
@@ -100,9 +167,32 @@ class FakePlatform : public Platform {
   void EmitTrace(const std::string& line) override;
   int UserLanguage() override;
   int ShowMessageBox(const std::string& text, const std::string& title, int style) override;
+  bool EnumProcesses(std::uint32_t* ids,
+                     std::uint32_t size_bytes,
+                     std::uint32_t* bytes_returned) override;
+  ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) override;
+  bool EnumProcessModules(ProcessHandle process,
+                          ModuleHandle* modules,
+                          std::uint32_t size_bytes,
+                          std::uint32_t* bytes_needed) override;
+  std::string ModuleFileName(ProcessHandle process, ModuleHandle module) override;
+  void CloseProcess(ProcessHandle process) override;
+  void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
+  bool IsWindowVisible(WindowHandle window) override;
+  WindowHandle GetParent(WindowHandle window) override;
+  WindowHandle GetOwner(WindowHandle window) override;
+  std::uint32_t GetExStyle(WindowHandle window) override;
+  std::string GetWindowText(WindowHandle window) override;
+  std::uint32_t GetWindowProcessId(WindowHandle window) override;
+  std::int64_t MonotonicMs() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  void PumpEvents() override;
   [[noreturn]] void EndProgram() override;
 
  private:
+  bool Alive(const FakeProcess& process) const;
+  const FakeWindow* FindWindow(WindowHandle window) const;
+
   void Check(FakeService service) const;
 
   std::map<FakeService, std::int32_t> failures_;

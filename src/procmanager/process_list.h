@@ -1,0 +1,22 @@
+// Snapshots of the running processes with the paths of their executables.
+#pragma once
+
+#include <cstdint>
+
+#include "procmanager/proc_info.h"
+
+namespace launcher {
+
+// A copy of the process snapshot, taken anew when `refresh` is true. After a
+// refresh it holds at least one record: a placeholder (id 0) when no process
+// qualified. Failures are traced and passed on as failure 4646.
+ProcList funGetPoccessList(bool refresh);
+
+// Rebuilds the module's process snapshot.
+void subPopulatePoccessList();
+
+// The id and executable of one process; id 0 when it cannot be opened, -1 when
+// its modules cannot be listed.
+ProcInfo funGetProcInfo(std::int32_t pid);
+
+}  // namespace launcher

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include "core/waits.h"
+#include "fake_fixture.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::uint32_t kPid = 968;
+const std::string kApp = "C:\\Program Files\\Quarven\\bin\\xulrunner\\quarven.exe";
+
+class WaitsTest : public FakeTest {
+ protected:
+  FakeProcess& StartApp(std::int64_t lifetime_ms = kForever) {
+    FakeProcess& app = fake.AddProcess(kPid, kApp);
+    if (lifetime_ms != kForever)
+      app.end_ms = fake.now_ms + lifetime_ms;
+    return app;
+  }
+  std::vector<std::string> Attempts() const {
+    std::vector<std::string> attempts;
+    for (const std::string& m : fake.TraceMessages())
+      if (m.rfind("Attempt ", 0) == 0)
+        attempts.push_back(m);
+    return attempts;
+  }
+};
+
+TEST_F(WaitsTest, PauseNeverReturnsEarlyAndIgnoresTheWallClock) {
+  for (double seconds : {0.0, 0.05, 1.0, 5.0}) {
+    const std::int64_t start = fake.now_ms;
+    fake.on_pump = [&] { fake.utc_ms -= 3600 * 1000; };  // the wall clock jumps back
+    Pause(seconds);
+    const std::int64_t took = fake.now_ms - start;
+    EXPECT_GT(took, seconds * 1000) << seconds;
+    EXPECT_LE(took, seconds * 1000 + 100) << seconds;
+    EXPECT_EQ(fake.pumps, fake.sleeps) << "one pump after every sleep";
+  }
+  fake.on_pump = [&] { fake.utc_ms += 3600 * 1000; };  // and forward
+  const std::int64_t start = fake.now_ms;
+  Pause(1);
+  EXPECT_EQ(fake.now_ms - start, 1100);
+}
+
+TEST_F(WaitsTest, FailingPauseEndsQuietly) {
+  fake.Fail(FakeService::kSleep, kErrOutOfMemory);
+  Pause(1);
+  EXPECT_TRUE(fake.trace.empty());
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST_F(WaitsTest, EndWaitForAnAppAlreadyGone) {
+  subWaitForQUARVENAppEnd(kPid, kApp);
+  EXPECT_EQ(fake.TraceMessages(), (std::vector<std::string>{"Waiting for end of process ID: 968"}));
+  EXPECT_EQ(fake.now_ms, 5100 + 1100) << "5 s, then one 1 s pause and one snapshot";
+  EXPECT_EQ(fake.enum_process_sizes.size(), 1u);
+}
+
+TEST_F(WaitsTest, EndWaitOutlastsEveryInstanceOfTheExecutable) {
+  StartApp(3000);
+  // A second instance from the same file, path in other letter case.
+  fake.AddProcess(1200, "c:\\PROGRAM FILES\\quarven\\BIN\\xulrunner\\QUARVEN.EXE").end_ms = 12000;
+  subWaitForQUARVENAppEnd(kPid, kApp);
+  EXPECT_GE(fake.now_ms, 12000);
+  EXPECT_LE(fake.now_ms, 12000 + 1100);
+}
+
+TEST_F(WaitsTest, EndWaitFailureShowsTheBoxAndReturns) {
+  StartApp();
+  fake.Fail(FakeService::kEnumProcesses, kErrOutOfMemory);
+  subWaitForQUARVENAppEnd(kPid, kApp);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher subWaitForQUARVENAppEnd: Out of "
+                                    "memory (modProcManager.funGetPoccessListError)"),
+            std::string::npos);
+}
+
+TEST_F(WaitsTest, OpenWaitRunsSixtyOnePassesWithoutAWindow) {
+  StartApp();
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  const auto attempts = Attempts();
+  ASSERT_EQ(attempts.size(), 61u);
+  EXPECT_EQ(attempts.front(), "Attempt 0");
+  EXPECT_EQ(attempts.back(), "Attempt 60");
+  EXPECT_EQ(fake.TraceMessages().front(), "Waiting for window of process ID: 968");
+  EXPECT_EQ(fake.now_ms, 60 * 1100) << "60 pauses";
+}
+
+TEST_F(WaitsTest, OpenWaitWithNoOrNegativeMaximumMakesOnePass) {
+  StartApp();
+  for (std::int16_t max : {0, -1, -32768}) {
+    fake.trace.clear();
+    subWaitForQUARVENAppOpen(kPid, kApp, max);
+    EXPECT_EQ(Attempts(), (std::vector<std::string>{"Attempt 0"})) << max;
+  }
+  EXPECT_EQ(fake.now_ms, 0);
+}
+
+TEST_F(WaitsTest, OpenWaitEndsAtOnceOnAWindowAlreadyThere) {
+  StartApp();
+  fake.AddWindow(0x10, kPid, "Quarven");
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts().size(), 1u);
+  EXPECT_EQ(fake.sleeps, 0);
+}
+
+TEST_F(WaitsTest, OpenWaitEndsOnTheWindowOfAnotherInstance) {
+  StartApp();
+  fake.AddProcess(1200, "C:\\program files\\quarven\\bin\\xulrunner\\quarven.exe");
+  fake.AddWindow(0x10, 1200, "Quarven").appear_ms = 3500;
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts().size(), 5u);
+}
+
+TEST_F(WaitsTest, OpenWaitReturnsWithoutWindowScanWhenAppIsGone) {
+  fake.AddWindow(0x10, kPid, "Quarven");
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts(), (std::vector<std::string>{"Attempt 0"}));
+  EXPECT_EQ(fake.sleeps, 0);
+}
+
+TEST_F(WaitsTest, OpenWaitIgnoresTheSplashWindow) {
+  // The splash belongs to the launcher, which runs from the application's
+  // file here, so only the skip keeps it from ending the wait.
+  class Splash : public SplashWindowLink {
+   public:
+    bool IsOpen() override { return true; }
+    WindowHandle Handle() override { return 0x99; }
+    void LeaveTopmost() override {}
+    void Close() override {}
+  } splash;
+  SetSplashWindowLink(&splash);
+  StartApp();
+  fake.AddWindow(0x99, kPid, "Splash");
+  subWaitForQUARVENAppOpen(kPid, kApp, 3);
+  EXPECT_EQ(Attempts().size(), 4u);
+}
+
+TEST_F(WaitsTest, EmptyPathMatchesOnlyById) {
+  fake.AddProcess(kPid, kApp).path_fails = true;
+  fake.AddProcess(1200, "");  // a process whose path is unknown is not the app
+  fake.processes[0].end_ms = 2500;
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  // Passes at 0, 1.1, 2.2 s find it by id; the one at 3.3 s finds it gone.
+  EXPECT_EQ(Attempts().size(), 4u);
+}
+
+TEST_F(WaitsTest, ProgramEndedFromAnEventDuringTheWait) {
+  StartApp();
+  fake.on_pump = [&] {
+    if (fake.now_ms >= 2500)
+      fake.EndProgram();
+  };
+  EXPECT_THROW(subWaitForQUARVENAppOpen(kPid, kApp, 60), ProgramEnded);
+  EXPECT_EQ(Attempts().size(), 3u);
+  EXPECT_TRUE(fake.ended);
+}
+
+TEST_F(WaitsTest, WindowListFailureIsReportedByTheWait) {
+  StartApp();
+  fake.Fail(FakeService::kEnumWindows, kErrOutOfMemory);
+  g.gstrAppName = "Quarven";
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher subWaitForQUARVENAppOpen: Out of "
+                                    "memory (modProcManager.funGetWindowListError)"),
+            std::string::npos);
+}
+
+TEST_F(WaitsTest, SilentRunWaitsForTheEndWithoutAnyWindow) {
+  fake.command_line = "-s";
+  fake.started_app_lifetime_ms = 8000;
+  EXPECT_TRUE(RunMain());
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_GE(fake.now_ms, 8000);
+  EXPECT_LE(fake.now_ms, 8000 + 1100);
+  const auto messages = fake.TraceMessages();
+  ASSERT_EQ(messages.size(), 5u);
+  EXPECT_EQ(messages[1], "Silent Mode: True");
+  EXPECT_EQ(messages[3], "Waiting for end of process ID: 4242");
+  EXPECT_EQ(messages[4], "App Stop...");
+}
+
+TEST_F(WaitsTest, SilentRunWithFailedStartDoesNotWait) {
+  fake.command_line = "-s";
+  fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
+  EXPECT_TRUE(RunMain());
+  EXPECT_EQ(fake.now_ms, 0);
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+}  // namespace
+}  // namespace launcher
