@@ -8,6 +8,7 @@
 #include "diagnostics/trace.h"
 #include "platform/platform.h"
 #include "settings/ini_reader.h"
+#include "splash/frm_splash.h"
 
 namespace launcher {
 
@@ -46,6 +47,8 @@ void StartQUARVENApp() {
     g.glngAppPID = Sys().StartProgram(command, kNormalFocus);
     if (g.gblnSilent)
       subWaitForQUARVENAppEnd(g.glngAppPID, g.gstrAppExePath);
+    else
+      EnableProcessWatch();
   } catch (const RuntimeError& failure) {
     HandleError(failure, "QUARVENlauncher StartQUARVENApp", true, false);
   }

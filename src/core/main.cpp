@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/ini_reader.h"
+#include "splash/frm_splash.h"
 
 namespace launcher {
 
@@ -37,6 +38,8 @@ void Main() {
     g.gstrAppName =
         AsText(GetINISettings(g.gstrIniFile, "resources", "name", Trim("QUARVENlauncher ")));
 
+    if (!g.gblnSilent)
+      DisplaySplash();
     StartQUARVENApp();
     g.gblnAppStarted = true;
 

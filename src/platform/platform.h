@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/form.h"
 #include "platform/runtime_error.h"
 #include "platform/text_file.h"
 
@@ -34,8 +35,6 @@ inline constexpr int kNormalFocus = 1;
 using ProcessHandle = std::uintptr_t;
 // A module of a process, as the module listing hands it out.
 using ModuleHandle = std::uintptr_t;
-// A top-level window; 0 is none.
-using WindowHandle = std::uint32_t;
 
 // Access asked for when a process is opened for its executable's path.
 inline constexpr std::uint32_t kProcessQueryInformation = 0x400;
@@ -121,6 +120,14 @@ class Platform {
   virtual void Sleep(std::uint32_t milliseconds) TEMP_UNIMPLEMENTED;
   // Runs every pending event of the launcher's event loop, then returns.
   virtual void PumpEvents() TEMP_UNIMPLEMENTED;
+
+  // A new form, hidden; `events` must outlive it.
+  virtual std::unique_ptr<Form> CreateForm(FormEvents& events) TEMP_UNIMPLEMENTED;
+  // Loads a picture file: 53 when it is missing, 481 when it is no picture.
+  virtual std::unique_ptr<Picture> LoadPicture(const std::string& path) TEMP_UNIMPLEMENTED;
+  virtual ScreenMetrics GetScreen() TEMP_UNIMPLEMENTED;
+  // Dispatches events until no form is open any more.
+  virtual void RunEventLoop() TEMP_UNIMPLEMENTED;
 
   // Ends the program at once: no window unload handlers run.
   [[noreturn]] virtual void EndProgram() = 0;

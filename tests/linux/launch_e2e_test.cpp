@@ -12,6 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// No splash: the launcher ends right after the start.
+constexpr const char* kPlain = "[resources]\r\nsplashDuration=0\r\n";
+
 struct LaunchCase {
   const char* name;
   std::vector<std::string> launcher_args;
@@ -48,21 +51,25 @@ TEST_P(LinuxLaunch, ProbeReceivesArgumentsAndFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Installation,
     LinuxLaunch,
-    ::testing::Values(
-        LaunchCase{"defaults", {}, "", {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}},
-        LaunchCase{"settings with Windows paths",
-                   {},
-                   "[app]\r\ninifile=conf\\app.ini\r\nlocalization=fr-FR\r\n",
-                   {"bin/conf/app.ini", "-contentLocale", "fr-FR", "-UILocale", "fr-FR"}},
-        LaunchCase{
-            "extra arguments keep their quoting",
-            {"-c", "x", "a b", "say \"hi\""},
-            "[app]\nlocalization=de-DE\n",
-            {"bin/", "-contentLocale", "de-DE", "-UILocale", "de-DE", "x", "a b", "say \"hi\""}},
-        LaunchCase{"silent switch is not passed on",
-                   {"-s"},
-                   "",
-                   {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}}),
+    ::testing::Values(LaunchCase{"defaults",
+                                 {},
+                                 kPlain,
+                                 {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}},
+                      LaunchCase{
+                          "settings with Windows paths",
+                          {},
+                          "[resources]\r\nsplashDuration=0\r\n[app]\r\ninifile=conf\\app.ini\r\n"
+                          "localization=fr-FR\r\n",
+                          {"bin/conf/app.ini", "-contentLocale", "fr-FR", "-UILocale", "fr-FR"}},
+                      LaunchCase{"extra arguments keep their quoting",
+                                 {"-c", "x", "a b", "say \"hi\""},
+                                 "[resources]\nsplashDuration=0\n[app]\nlocalization=de-DE\n",
+                                 {"bin/", "-contentLocale", "de-DE", "-UILocale", "de-DE", "x",
+                                  "a b", "say \"hi\""}},
+                      LaunchCase{"silent switch is not passed on",
+                                 {"-s"},
+                                 kPlain,
+                                 {"bin/", "-contentLocale", "en-US", "-UILocale", "en-US"}}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) {
       std::string name = info.param.name;
       for (char& ch : name)
@@ -73,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LinuxLaunchSettings, ExecutableNamedBySettings) {
   InstallDir dir("Quarven App");
-  dir.WriteFile("bin/launcher.ini", "[app]\r\nxulrunner=runtime\\my probe\r\n");
+  dir.WriteFile("bin/launcher.ini",
+                std::string(kPlain) + "[app]\r\nxulrunner=runtime\\my probe\r\n");
   dir.InstallProbe("bin/runtime/my probe");
   const RunResult run = RunBounded(dir.launcher(), {}, {}, 20s);
   ASSERT_TRUE(run.ended);

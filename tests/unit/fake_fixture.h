@@ -9,6 +9,7 @@
 #include "core/main.h"
 #include "diagnostics/error_handler.h"
 #include "platform/fake/fake_platform.h"
+#include "splash/frm_splash.h"
 
 namespace launcher {
 
@@ -17,9 +18,11 @@ class FakeTest : public ::testing::Test {
   FakeTest() {
     ResetState();
     InstallPlatform(&fake);
+    // Plain mode unless a test writes settings of its own.
+    WriteIni("[resources]\r\nsplashDuration=0\r\n");
   }
   ~FakeTest() override {
-    SetSplashWindowLink(nullptr);
+    ResetSplash();
     InstallPlatform(nullptr);
   }
 
@@ -32,6 +35,19 @@ class FakeTest : public ::testing::Test {
   bool RunMain() {
     try {
       Main();
+      return false;
+    } catch (const ProgramEnded&) {
+      return true;
+    }
+  }
+
+  // Main, then the event loop as the entry point runs it; true when the
+  // program was ended at once rather than by running out of forms.
+  bool RunLauncher() {
+    if (RunMain())
+      return true;
+    try {
+      fake.RunEventLoop();
       return false;
     } catch (const ProgramEnded&) {
       return true;

@@ -38,22 +38,26 @@ INSTANTIATE_TEST_SUITE_P(
     LaunchCases,
     ::testing::Values(
         LaunchCase{"defaults", "", "", " bin\\ -contentLocale en-US -UILocale en-US"},
-        LaunchCase{"inifile", "", "[app]\r\ninifile=quarven.ini\r\n",
+        LaunchCase{"inifile", "",
+                   "[resources]\r\nsplashDuration=0\r\n[app]\r\ninifile=quarven.ini\r\n",
                    " bin\\quarven.ini -contentLocale en-US -UILocale en-US"},
-        LaunchCase{"inifile with space stays unquoted", "", "[app]\r\ninifile=my app.ini\r\n",
+        LaunchCase{"inifile with space stays unquoted", "",
+                   "[resources]\r\nsplashDuration=0\r\n[app]\r\ninifile=my app.ini\r\n",
                    " bin\\my app.ini -contentLocale en-US -UILocale en-US"},
-        LaunchCase{"localization", "", "[app]\r\nlocalization=fr-FR\r\n",
+        LaunchCase{"localization", "",
+                   "[resources]\r\nsplashDuration=0\r\n[app]\r\nlocalization=fr-FR\r\n",
                    " bin\\ -contentLocale fr-FR -UILocale fr-FR"},
         LaunchCase{"extra arguments", "-c a b", "",
                    " bin\\ -contentLocale en-US -UILocale en-US a b"},
         LaunchCase{"empty extra arguments add nothing", "-c ", "",
                    " bin\\ -contentLocale en-US -UILocale en-US"},
         LaunchCase{"all together", "-c -jsconsole \"x y\"",
-                   "[resources]\r\nname=Q\r\n[app]\r\ninifile=q.ini\r\nlocalization=de-DE\r\n",
+                   "[resources]\r\nname=Q\r\nsplashDuration=0\r\n[app]\r\ninifile=q."
+                   "ini\r\nlocalization=de-DE\r\n",
                    " bin\\q.ini -contentLocale de-DE -UILocale de-DE -jsconsole \"x y\""}));
 
 TEST_F(LaunchTest, ExecutableSettingIsRelativeToBin) {
-  WriteIni("[app]\r\nxulrunner=runtime\\quarven-bin.exe\r\n");
+  WriteIni("[resources]\r\nsplashDuration=0\r\n[app]\r\nxulrunner=runtime\\quarven-bin.exe\r\n");
   RunMain();
   EXPECT_EQ(g.gstrAppExePath, "C:\\Program Files\\Quarven\\bin\\runtime\\quarven-bin.exe");
   EXPECT_EQ(OnlyStart().command_line.rfind(
@@ -62,7 +66,7 @@ TEST_F(LaunchTest, ExecutableSettingIsRelativeToBin) {
 }
 
 TEST_F(LaunchTest, AbsoluteExecutableIsStillPrefixed) {
-  WriteIni("[app]\r\nxulrunner=D:\\q.exe\r\n");
+  WriteIni("[resources]\r\nsplashDuration=0\r\n[app]\r\nxulrunner=D:\\q.exe\r\n");
   RunMain();
   EXPECT_EQ(g.gstrAppExePath, "C:\\Program Files\\Quarven\\bin\\D:\\q.exe");
 }
@@ -115,7 +119,7 @@ TEST_F(LaunchTest, UnusableFolderIsReportedAndNothingStarted) {
 }
 
 TEST_F(LaunchTest, SettingsFailureIsPassedUpToTheLaunch) {
-  WriteIni("[app]\r\nxulrunner\r\n");
+  WriteIni("[resources]\r\nsplashDuration=0\r\n[app]\r\nxulrunner\r\n");
   RunMain();
   EXPECT_TRUE(fake.starts.empty());
   ASSERT_EQ(fake.boxes.size(), 1u);
@@ -132,7 +136,8 @@ TEST_F(LaunchTest, SlashSystemsReadBackslashedPathsAsSlashes) {
   WriteIni("");
   fake.files.clear();
   fake.files["/opt/quarven/bin/launcher.ini"] = {
-      "[app]\r\nxulrunner=runtime\\quarven\r\ninifile=conf\\app.ini\r\n"};
+      "[resources]\r\nsplashDuration=0\r\n[app]\r\nxulrunner=runtime\\quarven\r\ninifile=conf\\app."
+      "ini\r\n"};
   RunMain();
   EXPECT_EQ(g.gstrBinPath, "/opt/quarven/bin/");
   EXPECT_EQ(OnlyStart().command_line,

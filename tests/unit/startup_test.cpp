@@ -76,18 +76,24 @@ TEST_F(StartupTest, DriveRootDoublesTheSeparator) {
 }
 
 TEST_F(StartupTest, MissingSettingsFileMeansDefaults) {
-  EXPECT_TRUE(RunMain());
+  fake.files.clear();
+  EXPECT_TRUE(RunLauncher());
   EXPECT_EQ(g.gstrAppName, "QUARVENlauncher");
   ASSERT_EQ(fake.starts.size(), 1u);
   EXPECT_EQ(fake.starts[0].command_line,
             "\"C:\\Program Files\\Quarven\\bin\\xulrunner\\quarven.exe\" bin\\ "
             "-contentLocale en-US -UILocale en-US");
   EXPECT_TRUE(g.gblnAppStarted);
-  EXPECT_TRUE(fake.boxes.empty());
+  // The default duration asks for a splash whose default picture is no file.
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher DisplaySplash: File not found "
+                                    "(launcher)"),
+            std::string::npos);
+  EXPECT_FALSE(g.gblnSplash);
 }
 
 TEST_F(StartupTest, DisplayNameComesFromSettings) {
-  WriteIni("[resources]\r\nname=Quarven Desktop\r\n");
+  WriteIni("[resources]\r\nname=Quarven Desktop\r\nsplashDuration=0\r\n");
   RunMain();
   EXPECT_EQ(g.gstrAppName, "Quarven Desktop");
 }

@@ -1,5 +1,6 @@
 #include "platform/fake/fake_platform.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/command_line.h"
@@ -231,6 +232,165 @@ void FakePlatform::PumpEvents() {
   ++pumps;
   if (on_pump)
     on_pump();
+  DispatchDue();
+}
+
+FakeForm* FakePlatform::OpenForm() const {
+  for (FakeForm* form : forms) {
+    if (form->open)
+      return form;
+  }
+  return nullptr;
+}
+
+void FakePlatform::DispatchDue() {
+  // One event at a time, the earliest first; a handler may pump again.
+  for (;;) {
+    FakeForm* target = nullptr;
+    int timer_id = 0;
+    std::int64_t due = now_ms + 1;
+    for (FakeForm* form : forms) {
+      if (!form->open)
+        continue;
+      for (auto& [id, timer] : form->timers) {
+        if (timer.enabled && timer.interval_ms > 0 && timer.next_due < due) {
+          due = timer.next_due;
+          target = form;
+          timer_id = id;
+        }
+      }
+    }
+    FakeForm* clicked = OpenForm();
+    auto click = clicks.end();
+    for (auto it = clicks.begin(); it != clicks.end(); ++it) {
+      if (*it < due && clicked != nullptr) {
+        due = *it;
+        click = it;
+      }
+    }
+    if (click != clicks.end()) {
+      clicks.erase(click);
+      events_dispatched.push_back(std::to_string(now_ms) + " click");
+      clicked->events.OnClick();
+      continue;
+    }
+    if (target == nullptr)
+      return;
+    FakeForm::Timer& timer = target->timers[timer_id];
+    timer.next_due = now_ms + timer.interval_ms;
+    events_dispatched.push_back(std::to_string(now_ms) + " tick " + std::to_string(timer_id));
+    target->events.OnTimer(timer_id);
+  }
+}
+
+void FakePlatform::RunEventLoop() {
+  while (OpenForm() != nullptr) {
+    std::int64_t next = kForever;
+    for (FakeForm* form : forms) {
+      if (!form->open)
+        continue;
+      for (const auto& [id, timer] : form->timers) {
+        if (timer.enabled && timer.interval_ms > 0)
+          next = std::min(next, timer.next_due);
+      }
+    }
+    for (std::int64_t at : clicks)
+      next = std::min(next, at);
+    if (next == kForever || next > event_loop_limit_ms) {
+      event_loop_stalled = true;  // a real loop would wait for ever here
+      return;
+    }
+    if (next > now_ms)
+      Advance(next - now_ms);
+    DispatchDue();
+  }
+}
+
+std::unique_ptr<Form> FakePlatform::CreateForm(FormEvents& events) {
+  Check(FakeService::kCreateForm);
+  ++forms_created;
+  return std::make_unique<FakeForm>(*this, events, 0x7000 + forms_created);
+}
+
+namespace {
+class FakePicture : public Picture {
+ public:
+  FakePicture(int width, int height) : width_(width), height_(height) {}
+  int width() const override { return width_; }
+  int height() const override { return height_; }
+
+ private:
+  int width_;
+  int height_;
+};
+}  // namespace
+
+std::unique_ptr<Picture> FakePlatform::LoadPicture(const std::string& path) {
+  Check(FakeService::kLoadPicture);
+  const auto it = pictures.find(path);
+  if (it != pictures.end())
+    return std::make_unique<FakePicture>(it->second.first, it->second.second);
+  Raise(files.count(path) != 0 ? kErrInvalidPicture : kErrFileNotFound);
+}
+
+ScreenMetrics FakePlatform::GetScreen() {
+  Check(FakeService::kGetScreen);
+  return screen;
+}
+
+FakeForm::FakeForm(FakePlatform& platform, FormEvents& form_events, WindowHandle handle)
+    : events(form_events), platform_(platform), handle_(handle) {
+  platform_.forms.push_back(this);
+}
+
+FakeForm::~FakeForm() {
+  std::erase(platform_.forms, this);
+}
+
+void FakeForm::SetBounds(float l, float t, float w, float h) {
+  left = l;
+  top = t;
+  width = w;
+  height = h;
+}
+
+void FakeForm::SetFrame(int l, int t, int w, int h) {
+  frame_left = l;
+  frame_top = t;
+  frame_width = w;
+  frame_height = h;
+}
+
+void FakeForm::SetPicture(const Picture& picture, int l, int t) {
+  has_picture = true;
+  picture_left = l;
+  picture_top = t;
+  picture_width = picture.width();
+  picture_height = picture.height();
+}
+
+void FakeForm::Show() {
+  visible = true;
+  ++activations;
+  events.OnActivate();
+}
+
+void FakeForm::SetTopmost(bool on) {
+  platform_.Check(FakeService::kSetTopmost);
+  topmost = on;
+}
+
+void FakeForm::SetTimer(int timer, std::uint32_t interval_ms, bool enabled) {
+  Timer& t = timers[timer];
+  t.interval_ms = interval_ms;
+  t.enabled = enabled;
+  t.next_due = platform_.now_ms + interval_ms;
+}
+
+void FakeForm::Close() {
+  open = false;
+  visible = false;
+  timers.clear();
 }
 
 void FakePlatform::SetCurrentDrive(char drive) {

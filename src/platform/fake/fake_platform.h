@@ -46,6 +46,51 @@ enum class FakeService {
   kMonotonicMs,
   kSleep,
   kPumpEvents,
+  kCreateForm,
+  kLoadPicture,
+  kGetScreen,
+  kSetTopmost,
+};
+
+class FakePlatform;
+
+// A form of the simulated desktop: it records what the launcher did to it and
+// holds its timers, which the fake event loop fires in simulated time.
+class FakeForm : public Form {
+ public:
+  FakeForm(FakePlatform& platform, FormEvents& events, WindowHandle handle);
+  ~FakeForm() override;
+
+  WindowHandle Handle() override { return handle_; }
+  bool IsOpen() override { return open; }
+  void SetBounds(float left, float top, float width, float height) override;
+  void SetFrame(int left, int top, int width, int height) override;
+  void SetPicture(const Picture& picture, int left, int top) override;
+  void Show() override;
+  void SetTopmost(bool on) override;
+  void SetTimer(int timer, std::uint32_t interval_ms, bool enabled) override;
+  void Close() override;
+
+  struct Timer {
+    std::uint32_t interval_ms = 0;
+    bool enabled = false;
+    std::int64_t next_due = 0;
+  };
+
+  bool open = true;
+  bool visible = false;
+  bool topmost = false;
+  float left = 0, top = 0, width = 0, height = 0;  // twips
+  int frame_left = 0, frame_top = 0, frame_width = 0, frame_height = 0;
+  int picture_left = 0, picture_top = 0, picture_width = 0, picture_height = 0;
+  bool has_picture = false;
+  int activations = 0;
+  std::map<int, Timer> timers;
+  FormEvents& events;
+
+ private:
+  FakePlatform& platform_;
+  WindowHandle handle_;
 };
 
 inline constexpr std::int64_t kForever = INT64_MAX;
@@ -122,6 +167,15 @@ class FakePlatform : public Platform {
   bool enum_processes_fails = false;
   // Runs inside every PumpEvents, as a pending event of the launcher would.
   std::function<void()> on_pump;
+  // Pictures that load, by path, with their size in pixels; a file that is
+  // there but not listed here is not a picture.
+  std::map<std::string, std::pair<int, int>> pictures;
+  ScreenMetrics screen{1280, 1024, 15, 15};
+  // Clicks on the open form at these simulated times.
+  std::vector<std::int64_t> clicks;
+  // The event loop gives up when nothing can happen any more or after this.
+  std::int64_t event_loop_limit_ms = 24LL * 3600 * 1000;
+  bool event_loop_stalled = false;
 
   // What the launcher did.
   std::vector<FakeStart> starts;
@@ -135,6 +189,10 @@ class FakePlatform : public Platform {
   int open_process_handles = 0;                   // opened and not yet closed
   int sleeps = 0;
   int pumps = 0;
+  std::vector<FakeForm*> forms;  // every form created and not yet destroyed
+  int forms_created = 0;
+  // Ticks and clicks as they were dispatched: "<ms> tick <timer>" or "<ms> click".
+  std::vector<std::string> events_dispatched;
 
   // Makes every later call of `service` raise the runtime error `number`.
   void Fail(FakeService service, std::int32_t number) { failures_[service] = number; }
@@ -149,6 +207,9 @@ class FakePlatform : public Platform {
   // Adds a live process and returns it for further setting.
   FakeProcess& AddProcess(std::uint32_t pid, const std::string& path);
   FakeWindow& AddWindow(WindowHandle hwnd, std::uint32_t pid, const std::string& title);
+
+  // The open form, if any.
+  FakeForm* OpenForm() const;
 
   // The messages of the trace lines, without executable name and stamp.
   std::vector<std::string> TraceMessages() const;
@@ -187,9 +248,17 @@ class FakePlatform : public Platform {
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;
   void PumpEvents() override;
+  std::unique_ptr<Form> CreateForm(FormEvents& events) override;
+  std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
+  ScreenMetrics GetScreen() override;
+  void RunEventLoop() override;
   [[noreturn]] void EndProgram() override;
 
+  // Dispatches what is due at the current simulated time.
+  void DispatchDue();
+
  private:
+  friend class FakeForm;
   bool Alive(const FakeProcess& process) const;
   const FakeWindow* FindWindow(WindowHandle window) const;
 
