@@ -1,0 +1,48 @@
+// A program started by a test with an exact environment, waited for with a
+// time limit and killed if the test leaves it running.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace launcher::testing {
+
+class ChildProcess {
+ public:
+  // `program` is looked up in PATH when it holds no slash. Standard error goes
+  // to a file that Stderr() reads; standard output to `stdout_fd`, or is
+  // inherited when it is -1.
+  ChildProcess(const std::string& program,
+               const std::vector<std::string>& args,
+               const std::vector<std::string>& environment,
+               int stdout_fd = -1);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool Running();
+  // The exit code (128 + signal when killed by one), or nothing when it is
+  // still running after `limit`.
+  std::optional<int> WaitForExit(std::chrono::milliseconds limit);
+  void Kill();
+  std::string Stderr() const;
+
+ private:
+  bool Reap(int options);
+
+  pid_t pid_ = -1;
+  std::optional<int> exit_code_;
+  std::string stderr_path_;
+};
+
+// This process's environment without the variables named in `drop`, followed
+// by the NAME=value entries of `add`.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& drop,
+                                         const std::vector<std::string>& add);
+
+}  // namespace launcher::testing
