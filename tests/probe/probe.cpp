@@ -2,13 +2,25 @@
 // command line, its arguments and its working directory) in "probe-record.txt"
 // beside its own executable, so that a test can compare them with what the
 // launcher should have passed. Built for Windows (MinGW) and natively.
+//
+// A "probe-cue.txt" beside it tells it what to do next (key=value lines):
+//   window_after_ms=N   show a titled top-level window N ms after the start
+//   lifetime_ms=N       end N ms after the start (default: at once)
+//   title=TEXT          the window's title (default "Quarven probe")
+// It notes the wall-clock time (ms since 1970) of its window in
+// "probe-window.txt" and of its end in "probe-exit.txt".
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <limits.h>
 #include <unistd.h>
 #endif
@@ -85,6 +97,123 @@ void WriteFileUtf8(const std::string& path, const std::string& content) {
 const char kSep = '/';
 #endif
 
+std::int64_t WallMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::map<std::string, std::string> ReadCue(const std::string& path) {
+  std::map<std::string, std::string> cue;
+#ifdef _WIN32
+  FILE* f = _wfopen(ToWide(path).c_str(), L"rb");
+#else
+  FILE* f = std::fopen(path.c_str(), "rb");
+#endif
+  if (f == nullptr)
+    return cue;
+  std::string text;
+  char chunk[512];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+    text.append(chunk, n);
+  std::fclose(f);
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    const auto eq = line.find('=');
+    if (eq != std::string::npos)
+      cue[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return cue;
+}
+
+long long CueNumber(const std::map<std::string, std::string>& cue,
+                    const std::string& key,
+                    long long fallback) {
+  const auto it = cue.find(key);
+  return it == cue.end() ? fallback : std::stoll(it->second);
+}
+
+#ifdef _WIN32
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// Shows the window when it is due and ends at the end of the lifetime.
+void Act(long long window_after,
+         long long lifetime,
+         const std::string& title,
+         const std::string& folder,
+         std::int64_t start) {
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = ProbeWindowProc;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = L"QuarvenProbe";
+  cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  RegisterClassW(&cls);
+  HWND window = nullptr;
+  for (;;) {
+    const std::int64_t elapsed = WallMs() - start;
+    if (elapsed >= lifetime)
+      break;
+    if (window == nullptr && window_after >= 0 && elapsed >= window_after) {
+      // Far from the screen's centre, so that it never covers the splash.
+      window = CreateWindowExW(0, cls.lpszClassName, ToWide(title).c_str(),
+                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 120, nullptr, nullptr,
+                               cls.hInstance, nullptr);
+      UpdateWindow(window);
+      WriteFileUtf8(folder + "probe-window.txt", std::to_string(WallMs()));
+    }
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Sleep(10);
+  }
+}
+#else
+void Act(long long window_after,
+         long long lifetime,
+         const std::string& title,
+         const std::string& folder,
+         std::int64_t start) {
+  Display* display = nullptr;
+  for (;;) {
+    const std::int64_t elapsed = WallMs() - start;
+    if (elapsed >= lifetime)
+      break;
+    if (display == nullptr && window_after >= 0 && elapsed >= window_after) {
+      display = XOpenDisplay(nullptr);
+      if (display == nullptr)
+        break;
+      // Far from the screen's centre, so that it never covers the splash.
+      const Window window =
+          XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 120, 0, 0, 0xFFFFFF);
+      XStoreName(display, window, title.c_str());
+      const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+      XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
+                      PropModeReplace, reinterpret_cast<const unsigned char*>(title.c_str()),
+                      static_cast<int>(title.size()));
+      const long pid = getpid();
+      XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                      PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+      XMapWindow(display, window);
+      XSync(display, False);
+      WriteFileUtf8(folder + "probe-window.txt", std::to_string(WallMs()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (display != nullptr)
+    XCloseDisplay(display);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,7 +236,16 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); ++i)
     record += "arg" + std::to_string(i) + "=" + args[i] + "\n";
 
+  const std::int64_t start = WallMs();
   const std::string self = OwnPath();
-  WriteFileUtf8(self.substr(0, self.rfind(kSep) + 1) + "probe-record.txt", record);
+  const std::string folder = self.substr(0, self.rfind(kSep) + 1);
+  WriteFileUtf8(folder + "probe-record.txt", record);
+
+  const auto cue = ReadCue(folder + "probe-cue.txt");
+  const long long window_after = CueNumber(cue, "window_after_ms", -1);
+  const long long lifetime = CueNumber(cue, "lifetime_ms", 0);
+  const auto title = cue.count("title") ? cue.at("title") : std::string("Quarven probe");
+  Act(window_after, lifetime, title, folder, start);
+  WriteFileUtf8(folder + "probe-exit.txt", std::to_string(WallMs()));
   return 0;
 }
