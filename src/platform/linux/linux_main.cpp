@@ -6,5 +6,7 @@ int main(int argc, char** argv) {
   launcher::LinuxPlatform platform(argc, argv);
   launcher::InstallPlatform(&platform);
   launcher::Main();
+  // Splash mode: the splash's timers end the process from here.
+  platform.RunEventLoop();
   return 0;
 }

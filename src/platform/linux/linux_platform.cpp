@@ -12,7 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include "platform/command_line.h"
+#include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
 
 extern char** environ;
@@ -181,6 +184,118 @@ int LinuxPlatform::UserLanguage() {
 
 int LinuxPlatform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
   return RunMessageDialog(text, title, style);
+}
+
+bool LinuxPlatform::EnumProcesses(std::uint32_t* ids,
+                                  std::uint32_t size_bytes,
+                                  std::uint32_t* bytes_returned) {
+  // The started application must not linger as a zombie while we watch it:
+  // the listing reaps.
+  std::uint32_t count = 0;
+  if (!processes_.ListIds(ids, size_bytes / sizeof(std::uint32_t), &count))
+    return false;
+  *bytes_returned = count * sizeof(std::uint32_t);
+  return true;
+}
+
+ProcessHandle LinuxPlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t pid) {
+  return processes_.Open(pid);
+}
+
+bool LinuxPlatform::EnumProcessModules(ProcessHandle process,
+                                       ModuleHandle* modules,
+                                       std::uint32_t size_bytes,
+                                       std::uint32_t* bytes_needed) {
+  if (processes_.Path(process) == nullptr)
+    return false;
+  if (modules != nullptr && size_bytes >= sizeof(ModuleHandle))
+    modules[0] = kMainModule;
+  *bytes_needed = sizeof(ModuleHandle);
+  return true;
+}
+
+std::string LinuxPlatform::ModuleFileName(ProcessHandle process, ModuleHandle module) {
+  const std::string* path = processes_.Path(process);
+  // Module 0 is the main executable, as on Windows.
+  if (path == nullptr || (module != kMainModule && module != 0))
+    return {};
+  return *path;
+}
+
+void LinuxPlatform::CloseProcess(ProcessHandle process) {
+  processes_.Close(process);
+}
+
+void LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+  // A copy: the visitor's own queries may not disturb the walk.
+  for (const WindowHandle window : windows_.TopLevel()) {
+    if (!visit(window))
+      return;
+  }
+}
+
+bool LinuxPlatform::IsWindowVisible(WindowHandle window) {
+  return windows_.IsVisible(window);
+}
+
+WindowHandle LinuxPlatform::GetParent(WindowHandle /*window*/) {
+  // The enumeration hands out top-level windows only (the manager's clients or
+  // the root's children), so none has a parent in the Windows sense; the frame
+  // a manager wraps a client in is not one.
+  return 0;
+}
+
+WindowHandle LinuxPlatform::GetOwner(WindowHandle window) {
+  return windows_.Owner(window);
+}
+
+std::uint32_t LinuxPlatform::GetExStyle(WindowHandle window) {
+  return windows_.ExStyle(window);
+}
+
+std::string LinuxPlatform::GetWindowText(WindowHandle window) {
+  return windows_.Title(window);
+}
+
+std::uint32_t LinuxPlatform::GetWindowProcessId(WindowHandle window) {
+  return windows_.ProcessId(window);
+}
+
+std::int64_t LinuxPlatform::MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
+  ReapChildren();
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR)
+    ReapChildren();
+  ReapChildren();
+}
+
+void LinuxPlatform::PumpEvents() {
+  while (g_main_context_pending(nullptr))
+    g_main_context_iteration(nullptr, FALSE);
+  ReapChildren();
+}
+
+std::unique_ptr<Form> LinuxPlatform::CreateForm(FormEvents& events) {
+  return CreateGtkForm(events);
+}
+
+std::unique_ptr<Picture> LinuxPlatform::LoadPicture(const std::string& path) {
+  return LoadGdkPicture(path);
+}
+
+ScreenMetrics LinuxPlatform::GetScreen() {
+  return QueryGdkScreen();
+}
+
+void LinuxPlatform::RunEventLoop() {
+  RunGtkEventLoop();
 }
 
 void LinuxPlatform::EndProgram() {

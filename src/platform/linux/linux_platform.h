@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/linux_processes.h"
+#include "platform/linux/linux_windows.h"
 #include "platform/platform.h"
 
 namespace launcher {
@@ -26,10 +28,46 @@ class LinuxPlatform : public Platform {
   void EmitTrace(const std::string& line) override;
   int UserLanguage() override;
   int ShowMessageBox(const std::string& text, const std::string& title, int style) override;
+
+  bool EnumProcesses(std::uint32_t* ids,
+                     std::uint32_t size_bytes,
+                     std::uint32_t* bytes_returned) override;
+  ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) override;
+  bool EnumProcessModules(ProcessHandle process,
+                          ModuleHandle* modules,
+                          std::uint32_t size_bytes,
+                          std::uint32_t* bytes_needed) override;
+  std::string ModuleFileName(ProcessHandle process, ModuleHandle module) override;
+  void CloseProcess(ProcessHandle process) override;
+
+  void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
+  bool IsWindowVisible(WindowHandle window) override;
+  WindowHandle GetParent(WindowHandle window) override;
+  WindowHandle GetOwner(WindowHandle window) override;
+  std::uint32_t GetExStyle(WindowHandle window) override;
+  std::string GetWindowText(WindowHandle window) override;
+  std::uint32_t GetWindowProcessId(WindowHandle window) override;
+
+  std::int64_t MonotonicMs() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  void PumpEvents() override;
+
+  std::unique_ptr<Form> CreateForm(FormEvents& events) override;
+  std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
+  ScreenMetrics GetScreen() override;
+  void RunEventLoop() override;
+
   [[noreturn]] void EndProgram() override;
+
+  // Processes opened and not closed yet.
+  std::size_t open_process_count() const { return processes_.open_count(); }
+  // The X connection of the window services.
+  X11Windows& x11() { return windows_; }
 
  private:
   std::vector<std::string> args_;
+  ProcessTable processes_;
+  X11Windows windows_;
 };
 
 // The language the user asked for, from the first of LC_ALL, LC_MESSAGES and

@@ -1,0 +1,178 @@
+#include "platform/linux/linux_processes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace launcher {
+
+namespace {
+
+// A handle is (generation << kSlotBits) | (slot + 1): never 0, and stale once
+// its slot has been closed and opened again.
+constexpr unsigned kSlotBits = 20;
+constexpr std::uintptr_t kSlotMask = (std::uintptr_t{1} << kSlotBits) - 1;
+constexpr std::size_t kMaxSlots = kSlotMask;
+
+// How long a listing that filled the caller's buffer is kept for the caller's
+// next, larger call.
+constexpr std::int64_t kListingReuseNs = 50'000'000;
+
+// The kernel marks the link of an executable that was removed or replaced.
+constexpr char kDeletedSuffix[] = " (deleted)";
+constexpr std::size_t kDeletedLength = sizeof kDeletedSuffix - 1;
+
+std::int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// The pid named by a /proc entry, or 0 for any other entry.
+std::uint32_t PidOf(const char* name) {
+  std::uint64_t value = 0;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9')
+      return 0;
+    value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    if (value > 0xffffffffu)
+      return 0;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// Whether the running executable of `pid` is the file `path` names, so that a
+// name ending in " (deleted)" is the file's real name and not the kernel's mark.
+bool IsSameFile(std::uint32_t pid, const std::string& path) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+  struct stat running {};
+  struct stat named {};
+  return stat(link, &running) == 0 && stat(path.c_str(), &named) == 0 &&
+         running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+bool ReadExeLink(std::uint32_t pid, std::string& scratch, std::string& path) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+  if (scratch.size() < 256)
+    scratch.resize(256);
+  for (;;) {
+    const ssize_t n = readlink(link, scratch.data(), scratch.size());
+    if (n < 0)
+      return false;
+    if (static_cast<std::size_t>(n) < scratch.size()) {
+      path.assign(scratch.data(), static_cast<std::size_t>(n));
+      break;
+    }
+    // Filled: the path may have been cut, so try again with more room.
+    scratch.resize(scratch.size() * 2);
+  }
+  // An application whose file was replaced while it runs (an update) is still
+  // that application, so it keeps the path it was started from.
+  if (path.size() > kDeletedLength &&
+      path.compare(path.size() - kDeletedLength, kDeletedLength, kDeletedSuffix) == 0 &&
+      !IsSameFile(pid, path))
+    path.resize(path.size() - kDeletedLength);
+  return true;
+}
+
+void ReapChildren() {
+  int status = 0;
+  for (;;) {
+    const pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid > 0)
+      continue;
+    if (pid < 0 && errno == EINTR)
+      continue;
+    return;  // 0: children left, none ended; -1 ECHILD: no children
+  }
+}
+
+bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
+  // A caller whose buffer was too small asks again at once with a larger one;
+  // it gets the same listing instead of a second walk of /proc.
+  const std::int64_t now = MonotonicNs();
+  const bool reuse =
+      listing_pending_ && capacity > listing_capacity_ && now - listing_time_ns_ < kListingReuseNs;
+  if (!reuse) {
+    // Once per walk, not per growth call: with many children each reap scans them all.
+    ReapChildren();
+    listing_.clear();
+    listing_pending_ = false;
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr)
+      return false;
+    while (const dirent* entry = readdir(dir)) {
+      const std::uint32_t pid = PidOf(entry->d_name);
+      if (pid != 0)
+        listing_.push_back(pid);
+    }
+    closedir(dir);
+    listing_time_ns_ = now;
+  }
+  const std::uint32_t available =
+      listing_.size() < capacity ? static_cast<std::uint32_t>(listing_.size()) : capacity;
+  if (available > 0)
+    std::memcpy(ids, listing_.data(), available * sizeof(std::uint32_t));
+  listing_pending_ = available == capacity;
+  listing_capacity_ = capacity;
+  *count = available;
+  return true;
+}
+
+ProcessHandle ProcessTable::Open(std::uint32_t pid) {
+  if (pid == 0 || !ReadExeLink(pid, link_, found_))
+    return 0;
+  std::uint32_t index = 0;
+  if (!free_.empty()) {
+    index = free_.back();
+    free_.pop_back();
+  } else {
+    if (slots_.size() >= kMaxSlots)
+      return 0;
+    index = static_cast<std::uint32_t>(slots_.size());
+    slots_.emplace_back();
+  }
+  Slot& slot = slots_[index];
+  slot.path.assign(found_);
+  slot.open = true;
+  return (static_cast<std::uintptr_t>(slot.generation) << kSlotBits) | (index + 1);
+}
+
+const ProcessTable::Slot* ProcessTable::Find(ProcessHandle handle) const {
+  const std::uintptr_t index = (handle & kSlotMask);
+  if (index == 0 || index > slots_.size())
+    return nullptr;
+  const Slot& slot = slots_[index - 1];
+  if (!slot.open || (handle >> kSlotBits) != slot.generation)
+    return nullptr;
+  return &slot;
+}
+
+const std::string* ProcessTable::Path(ProcessHandle handle) const {
+  const Slot* slot = Find(handle);
+  return slot != nullptr ? &slot->path : nullptr;
+}
+
+void ProcessTable::Close(ProcessHandle handle) {
+  if (Find(handle) == nullptr)
+    return;
+  const std::uint32_t index = static_cast<std::uint32_t>((handle & kSlotMask) - 1);
+  Slot& slot = slots_[index];
+  slot.open = false;
+  // Generations wrap within what a handle can carry.
+  slot.generation =
+      (slot.generation + 1) & static_cast<std::uint32_t>(~std::uintptr_t{0} >> kSlotBits);
+  free_.push_back(index);
+}
+
+}  // namespace launcher

@@ -1,0 +1,63 @@
+// Processes on Linux: ids from /proc, and "opened" processes that stand for
+// the path of their executable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace launcher {
+
+// The one module a Linux process reports: its main executable.
+inline constexpr ModuleHandle kMainModule = 1;
+
+// Opened processes, each holding the path its executable link had when it was
+// opened. A handle is a slot number with a generation, so a closed handle never
+// reaches the process that later reuses its slot. Not thread-safe: the launcher
+// has one thread.
+class ProcessTable {
+ public:
+  // Writes up to `capacity` ids of running processes and how many it wrote
+  // into `count`; a count equal to `capacity` means there may be more. False
+  // when /proc cannot be read. Reaps our ended children before it walks /proc.
+  bool ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
+
+  // 0 when the process's executable link cannot be read: it has gone, it is
+  // a zombie or a kernel thread, or it belongs to someone we may not inspect.
+  ProcessHandle Open(std::uint32_t pid);
+  // The executable's path of an open handle; nullptr for any other value.
+  const std::string* Path(ProcessHandle handle) const;
+  void Close(ProcessHandle handle);
+
+  std::size_t open_count() const { return slots_.size() - free_.size(); }
+
+ private:
+  struct Slot {
+    std::string path;  // keeps its capacity between uses
+    std::uint32_t generation = 0;
+    bool open = false;
+  };
+  const Slot* Find(ProcessHandle handle) const;
+
+  std::vector<Slot> slots_;
+  std::vector<std::uint32_t> free_;
+  // Ids of the last listing that filled the caller's buffer; see ListIds.
+  std::vector<std::uint32_t> listing_;
+  bool listing_pending_ = false;
+  std::uint32_t listing_capacity_ = 0;
+  std::int64_t listing_time_ns_ = 0;
+  std::string link_;   // scratch buffer for readlink
+  std::string found_;  // the path just read, before it gets a slot
+};
+
+// Reads /proc/<pid>/exe into `path` without cutting it short. False when the
+// link cannot be read.
+bool ReadExeLink(std::uint32_t pid, std::string& scratch, std::string& path);
+
+// Collects every child of ours that has ended, so none stays a zombie.
+void ReapChildren();
+
+}  // namespace launcher
