@@ -44,10 +44,6 @@ inline constexpr std::uint32_t kProcessVmRead = 0x10;
 inline constexpr std::uint32_t kExToolWindow = 0x80;
 inline constexpr std::uint32_t kExAppWindow = 0x40000;
 
-// TEMP_UNIMPLEMENTED: until every backend has these services.
-#define TEMP_UNIMPLEMENTED \
-  { Raise(kErrInvalidCall); }
-
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -90,44 +86,44 @@ class Platform {
   // may leave `bytes_returned` untouched.
   virtual bool EnumProcesses(std::uint32_t* ids,
                              std::uint32_t size_bytes,
-                             std::uint32_t* bytes_returned) TEMP_UNIMPLEMENTED;
+                             std::uint32_t* bytes_returned) = 0;
   // A handle for querying the process, or 0 when it cannot be opened.
-  virtual ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) TEMP_UNIMPLEMENTED;
+  virtual ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) = 0;
   // Writes module handles (the main executable first) into room for
   // `size_bytes` bytes and the bytes that all of them need into `bytes_needed`.
   virtual bool EnumProcessModules(ProcessHandle process,
                                   ModuleHandle* modules,
                                   std::uint32_t size_bytes,
-                                  std::uint32_t* bytes_needed) TEMP_UNIMPLEMENTED;
+                                  std::uint32_t* bytes_needed) = 0;
   // The full path of a module, never cut short; empty when the query fails.
-  virtual std::string ModuleFileName(ProcessHandle process, ModuleHandle module) TEMP_UNIMPLEMENTED;
-  virtual void CloseProcess(ProcessHandle process) TEMP_UNIMPLEMENTED;
+  virtual std::string ModuleFileName(ProcessHandle process, ModuleHandle module) = 0;
+  virtual void CloseProcess(ProcessHandle process) = 0;
 
   // Calls `visit` for each top-level window, on this thread, until it returns false.
-  virtual void EnumWindows(const std::function<bool(WindowHandle)>& visit) TEMP_UNIMPLEMENTED;
-  virtual bool IsWindowVisible(WindowHandle window) TEMP_UNIMPLEMENTED;
-  virtual WindowHandle GetParent(WindowHandle window) TEMP_UNIMPLEMENTED;
-  virtual WindowHandle GetOwner(WindowHandle window) TEMP_UNIMPLEMENTED;
-  virtual std::uint32_t GetExStyle(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual void EnumWindows(const std::function<bool(WindowHandle)>& visit) = 0;
+  virtual bool IsWindowVisible(WindowHandle window) = 0;
+  virtual WindowHandle GetParent(WindowHandle window) = 0;
+  virtual WindowHandle GetOwner(WindowHandle window) = 0;
+  virtual std::uint32_t GetExStyle(WindowHandle window) = 0;
   // The title, never cut short; empty for none.
-  virtual std::string GetWindowText(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual std::string GetWindowText(WindowHandle window) = 0;
   // The id of the process that created the window; 0 when unknown.
-  virtual std::uint32_t GetWindowProcessId(WindowHandle window) TEMP_UNIMPLEMENTED;
+  virtual std::uint32_t GetWindowProcessId(WindowHandle window) = 0;
 
   // Milliseconds of a clock that only moves forward, whatever the wall clock does.
-  virtual std::int64_t MonotonicMs() TEMP_UNIMPLEMENTED;
+  virtual std::int64_t MonotonicMs() = 0;
   // Suspends the thread.
-  virtual void Sleep(std::uint32_t milliseconds) TEMP_UNIMPLEMENTED;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
   // Runs every pending event of the launcher's event loop, then returns.
-  virtual void PumpEvents() TEMP_UNIMPLEMENTED;
+  virtual void PumpEvents() = 0;
 
   // A new form, hidden; `events` must outlive it.
-  virtual std::unique_ptr<Form> CreateForm(FormEvents& events) TEMP_UNIMPLEMENTED;
+  virtual std::unique_ptr<Form> CreateForm(FormEvents& events) = 0;
   // Loads a picture file: 53 when it is missing, 481 when it is no picture.
-  virtual std::unique_ptr<Picture> LoadPicture(const std::string& path) TEMP_UNIMPLEMENTED;
-  virtual ScreenMetrics GetScreen() TEMP_UNIMPLEMENTED;
+  virtual std::unique_ptr<Picture> LoadPicture(const std::string& path) = 0;
+  virtual ScreenMetrics GetScreen() = 0;
   // Dispatches events until no form is open any more.
-  virtual void RunEventLoop() TEMP_UNIMPLEMENTED;
+  virtual void RunEventLoop() = 0;
 
   // Ends the program at once: no window unload handlers run.
   [[noreturn]] virtual void EndProgram() = 0;

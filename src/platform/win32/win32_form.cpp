@@ -1,0 +1,518 @@
+#include "platform/win32/win32_form.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/runtime_error.h"
+#include "platform/win32/win32_windows.h"
+
+// GDI+ needs what WIN32_LEAN_AND_MEAN leaves out of <windows.h>.
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+namespace launcher {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"LauncherSplashForm";
+// The form's size as designed, until its owner sizes it.
+constexpr int kDesignWidth = 360;
+constexpr int kDesignHeight = 207;
+// Pictures beyond this many pixels are refused rather than half allocated.
+constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 26;
+
+// Win32 forms whose window still exists; the event loop runs while there is one.
+int g_open_forms = 0;
+
+std::wstring ToWide(const std::string& text) {
+  if (text.empty())
+    return std::wstring();
+  const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX));
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  if (size > 0)
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), size);
+  return out;
+}
+
+// A 32-bit top-down DIB section holding premultiplied BGRA, the form GDI blends.
+class PixelBitmap {
+ public:
+  PixelBitmap(HBITMAP bitmap, int width, int height)
+      : bitmap_(bitmap), width_(width), height_(height) {}
+  ~PixelBitmap() { DeleteObject(bitmap_); }
+  PixelBitmap(const PixelBitmap&) = delete;
+  PixelBitmap& operator=(const PixelBitmap&) = delete;
+
+  HBITMAP bitmap() const { return bitmap_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+ private:
+  HBITMAP bitmap_;
+  int width_;
+  int height_;
+};
+
+// The pixels are shared, so a form keeps drawing a picture whose object is gone.
+class Win32Picture : public Picture {
+ public:
+  explicit Win32Picture(std::shared_ptr<const PixelBitmap> pixels) : pixels_(std::move(pixels)) {}
+  int width() const override { return pixels_->width(); }
+  int height() const override { return pixels_->height(); }
+  const std::shared_ptr<const PixelBitmap>& pixels() const { return pixels_; }
+
+ private:
+  std::shared_ptr<const PixelBitmap> pixels_;
+};
+
+// GDI+ is started once and left running: pictures may be loaded until the end.
+bool StartGdiplus() {
+  static const bool started = [] {
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+  }();
+  return started;
+}
+
+struct ImageDisposer {
+  void operator()(Gdiplus::GpImage* image) const { Gdiplus::DllExports::GdipDisposeImage(image); }
+};
+using ImagePtr = std::unique_ptr<Gdiplus::GpImage, ImageDisposer>;
+
+// Copies a loaded bitmap into a new DIB, premultiplying its alpha.
+std::shared_ptr<const PixelBitmap> ToPixelBitmap(Gdiplus::GpBitmap* image, int width, int height) {
+  using namespace Gdiplus::DllExports;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr || bits == nullptr)
+    Raise(kErrOutOfMemory);
+  auto pixels = std::make_shared<PixelBitmap>(bitmap, width, height);
+
+  // Plain ARGB out of GDI+: a format conversion, no resampling on the way.
+  Gdiplus::GpRect rect(0, 0, width, height);
+  Gdiplus::BitmapData data = {};
+  if (GdipBitmapLockBits(image, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) !=
+      Gdiplus::Ok)
+    Raise(kErrInvalidPicture);
+  auto* out = static_cast<std::uint8_t*>(bits);
+  for (int y = 0; y < height; ++y) {
+    const auto* row =
+        static_cast<const std::uint8_t*>(data.Scan0) + static_cast<std::ptrdiff_t>(y) * data.Stride;
+    std::uint8_t* dest = out + static_cast<std::ptrdiff_t>(y) * width * 4;
+    for (int x = 0; x < width * 4; x += 4) {
+      const unsigned alpha = row[x + 3];
+      for (int c = 0; c < 3; ++c)
+        dest[x + c] = static_cast<std::uint8_t>((row[x + c] * alpha + 127) / 255);
+      dest[x + 3] = static_cast<std::uint8_t>(alpha);
+    }
+  }
+  GdipBitmapUnlockBits(image, &data);
+  return pixels;
+}
+
+// Runs one of the owner's event handlers. They skip their own failing
+// statements; one that still escapes must not unwind through the system's frames.
+template <typename Event>
+void Fire(Event event) noexcept {
+  try {
+    event();
+  } catch (const RuntimeError&) {
+    // The form's events have no caller to report to.
+  }
+}
+
+class Win32Form : public Form {
+ public:
+  explicit Win32Form(FormEvents& events);
+  ~Win32Form() override;
+  Win32Form(const Win32Form&) = delete;
+  Win32Form& operator=(const Win32Form&) = delete;
+
+  WindowHandle Handle() override { return handle_; }
+  bool IsOpen() override { return hwnd_ != nullptr; }
+  void SetBounds(float left, float top, float width, float height) override;
+  void SetFrame(int left, int top, int width, int height) override;
+  void SetPicture(const Picture& picture, int left, int top) override;
+  void Show() override;
+  void SetTopmost(bool topmost) override;
+  void SetTimer(int timer, std::uint32_t interval_ms, bool enabled) override;
+  void Close() override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  // Handles one message. Once an event handler has run nothing of `this` is
+  // touched: the handler may have closed the form, or even deleted it.
+  LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  bool ReportsActivation(HWND previous);
+  void Paint();
+  void DrawPicture(HDC target, const RECT& client) const;
+  // The window is gone: the form is closed from here on.
+  void Detach();
+
+  FormEvents& events_;
+  HWND hwnd_ = nullptr;
+  WindowHandle handle_ = 0;
+  bool counted_ = false;
+  bool pressed_ = false;
+  bool in_show_ = false;
+  bool activated_in_show_ = false;
+  std::vector<UINT_PTR> running_timers_;
+  bool has_frame_ = false;
+  RECT frame_ = {};
+  std::shared_ptr<const PixelBitmap> picture_;
+  int picture_left_ = 0;
+  int picture_top_ = 0;
+};
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  static const bool registered = [&] {
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    window_class.lpszClassName = kFormClass;
+    return RegisterClassExW(&window_class) != 0;
+  }();
+  if (!registered)
+    Raise(kErrOutOfMemory);
+}
+
+Win32Form::Win32Form(FormEvents& events) : events_(events) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterFormClass(instance, &Win32Form::WindowProc);
+  // WS_EX_TOOLWINDOW: no taskbar button for a splash.
+  CreateWindowExW(WS_EX_TOOLWINDOW, kFormClass, L"", WS_POPUP, 0, 0, kDesignWidth, kDesignHeight,
+                  nullptr, nullptr, instance, this);
+  if (hwnd_ == nullptr)
+    Raise(kErrOutOfMemory);
+}
+
+Win32Form::~Win32Form() {
+  if (hwnd_ != nullptr)
+    DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK Win32Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* form = static_cast<Win32Form*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    form->hwnd_ = hwnd;
+    form->handle_ = static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(hwnd));
+    form->counted_ = true;
+    ++g_open_forms;
+  }
+  auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr)
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    form->Detach();
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+  return form->OnMessage(message, wparam, lparam);
+}
+
+LRESULT Win32Form::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  const HWND hwnd = hwnd_;
+  FormEvents& events = events_;
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers every pixel
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE && ReportsActivation(reinterpret_cast<HWND>(lparam))) {
+        DefWindowProcW(hwnd, message, wparam, lparam);
+        Fire([&] { events.OnActivate(); });
+        return 0;
+      }
+      break;
+    case WM_LBUTTONDOWN:
+      pressed_ = true;
+      SetCapture(hwnd);
+      return 0;
+    case WM_LBUTTONUP: {
+      const bool pressed = pressed_;
+      pressed_ = false;
+      if (GetCapture() == hwnd)
+        ReleaseCapture();
+      RECT client;
+      GetClientRect(hwnd, &client);
+      const POINT point = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+      // A click is a press and a release both on the form.
+      if (pressed && PtInRect(&client, point))
+        Fire([&] { events.OnClick(); });
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      pressed_ = false;
+      return 0;
+    case WM_TIMER:
+      // A tick queued before its timer was stopped is not delivered.
+      if (std::find(running_timers_.begin(), running_timers_.end(), wparam) !=
+          running_timers_.end())
+        Fire([&] { events.OnTimer(static_cast<int>(wparam)); });
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+// The activation that Show brings is reported exactly once. Later ones count
+// only when they come from another window of the launcher: switching to the
+// splash from another program is no activation of the launcher's own.
+bool Win32Form::ReportsActivation(HWND previous) {
+  if (in_show_) {
+    if (activated_in_show_)
+      return false;
+    activated_in_show_ = true;
+    return true;
+  }
+  return previous != nullptr && previous != hwnd_ &&
+         GetWindowThreadProcessId(previous, nullptr) == GetCurrentThreadId();
+}
+
+void Win32Form::Detach() {
+  hwnd_ = nullptr;
+  running_timers_.clear();
+  pressed_ = false;
+  if (counted_) {
+    counted_ = false;
+    // Wakes a GetMessage that would otherwise wait for the next message.
+    if (--g_open_forms == 0)
+      PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+  }
+}
+
+void Win32Form::SetBounds(float left, float top, float width, float height) {
+  if (hwnd_ == nullptr)
+    return;
+  const ScreenMetrics screen = QueryWin32Screen();
+  const auto x = [&](float twips) {
+    return static_cast<int>(std::lround(twips / screen.twips_per_pixel_x));
+  };
+  const auto y = [&](float twips) {
+    return static_cast<int>(std::lround(twips / screen.twips_per_pixel_y));
+  };
+  SetWindowPos(hwnd_, nullptr, x(left), y(top), x(width), y(height), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Form::SetFrame(int left, int top, int width, int height) {
+  has_frame_ = true;
+  frame_ = {left, top, left + width, top + height};
+  if (hwnd_ != nullptr)
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void Win32Form::SetPicture(const Picture& picture, int left, int top) {
+  const auto* native = dynamic_cast<const Win32Picture*>(&picture);
+  if (native == nullptr)
+    Raise(kErrInvalidPicture);
+  picture_ = native->pixels();
+  picture_left_ = left;
+  picture_top_ = top;
+  if (hwnd_ != nullptr)
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void Win32Form::Show() {
+  if (hwnd_ == nullptr)
+    return;
+  in_show_ = true;
+  activated_in_show_ = false;
+  ShowWindow(hwnd_, SW_SHOW);
+  if (hwnd_ != nullptr)
+    SetForegroundWindow(hwnd_);
+  if (hwnd_ != nullptr)
+    SetActiveWindow(hwnd_);
+  in_show_ = false;
+  // Windows may refuse or defer the activation; the owner is told all the same.
+  if (!activated_in_show_ && hwnd_ != nullptr) {
+    activated_in_show_ = true;
+    events_.OnActivate();
+  }
+}
+
+void Win32Form::SetTopmost(bool topmost) {
+  if (hwnd_ == nullptr || !SetWindowPos(hwnd_, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                                        SWP_NOMOVE | SWP_NOSIZE))
+    Raise(kErrInvalidCall);
+}
+
+void Win32Form::SetTimer(int timer, std::uint32_t interval_ms, bool enabled) {
+  if (hwnd_ == nullptr)
+    return;
+  const auto id = static_cast<UINT_PTR>(static_cast<unsigned>(timer));
+  std::erase(running_timers_, id);
+  // An interval of 0 stops a timer, as a disabled one.
+  if (!enabled || interval_ms == 0) {
+    KillTimer(hwnd_, id);
+    return;
+  }
+  const UINT interval = std::min<std::uint32_t>(interval_ms, USER_TIMER_MAXIMUM);
+  // Setting an existing timer again restarts its interval.
+  if (::SetTimer(hwnd_, id, interval, nullptr) == 0)
+    Raise(kErrOutOfMemory);
+  running_timers_.push_back(id);
+}
+
+void Win32Form::Close() {
+  // WM_NCDESTROY detaches the form, also when this runs inside its own event.
+  if (hwnd_ != nullptr)
+    DestroyWindow(hwnd_);
+}
+
+void Win32Form::Paint() {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(hwnd_, &paint);
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  // Drawn off screen first, so the window never shows a half-painted splash.
+  const HDC buffer_dc = CreateCompatibleDC(dc);
+  const HBITMAP buffer = CreateCompatibleBitmap(dc, client.right, client.bottom);
+  if (buffer_dc != nullptr && buffer != nullptr) {
+    const HGDIOBJ previous = SelectObject(buffer_dc, buffer);
+    FillRect(buffer_dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    if (has_frame_)
+      FrameRect(buffer_dc, &frame_, GetSysColorBrush(COLOR_3DSHADOW));
+    if (picture_ != nullptr)
+      DrawPicture(buffer_dc, client);
+    BitBlt(dc, 0, 0, client.right, client.bottom, buffer_dc, 0, 0, SRCCOPY);
+    SelectObject(buffer_dc, previous);
+  }
+  if (buffer != nullptr)
+    DeleteObject(buffer);
+  if (buffer_dc != nullptr)
+    DeleteDC(buffer_dc);
+  EndPaint(hwnd_, &paint);
+}
+
+// Blends the picture's visible part over what is drawn already.
+void Win32Form::DrawPicture(HDC target, const RECT& client) const {
+  const int left = std::max<int>(picture_left_, client.left);
+  const int top = std::max<int>(picture_top_, client.top);
+  const int right = std::min<int>(picture_left_ + picture_->width(), client.right);
+  const int bottom = std::min<int>(picture_top_ + picture_->height(), client.bottom);
+  if (right <= left || bottom <= top)
+    return;
+  const HDC source = CreateCompatibleDC(target);
+  if (source == nullptr)
+    return;
+  const HGDIOBJ previous = SelectObject(source, picture_->bitmap());
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  GdiAlphaBlend(target, left, top, right - left, bottom - top, source, left - picture_left_,
+                top - picture_top_, right - left, bottom - top, blend);
+  SelectObject(source, previous);
+  DeleteDC(source);
+}
+
+}  // namespace
+
+std::unique_ptr<Form> CreateWin32Form(FormEvents& events) {
+  return std::make_unique<Win32Form>(events);
+}
+
+std::unique_ptr<Picture> LoadWin32Picture(const std::string& path) {
+  using namespace Gdiplus::DllExports;
+  const std::wstring wide = ToWide(path);
+  // GDI+ reports a missing file like any other failure: tell them apart first.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    Raise(kErrFileNotFound);
+  if (!StartGdiplus())
+    Raise(kErrInvalidPicture);
+  Gdiplus::GpImage* loaded = nullptr;
+  if (GdipLoadImageFromFile(wide.c_str(), &loaded) != Gdiplus::Ok || loaded == nullptr)
+    Raise(kErrInvalidPicture);
+  const ImagePtr image(loaded);
+  // Metafiles have no natural size in pixels: only raster pictures are taken.
+  Gdiplus::ImageType type = Gdiplus::ImageTypeUnknown;
+  UINT width = 0;
+  UINT height = 0;
+  if (GdipGetImageType(image.get(), &type) != Gdiplus::Ok || type != Gdiplus::ImageTypeBitmap ||
+      GdipGetImageWidth(image.get(), &width) != Gdiplus::Ok ||
+      GdipGetImageHeight(image.get(), &height) != Gdiplus::Ok || width == 0 || height == 0)
+    Raise(kErrInvalidPicture);
+  if (static_cast<std::int64_t>(width) * height > kMaxPicturePixels)
+    Raise(kErrOutOfMemory);
+  return std::make_unique<Win32Picture>(ToPixelBitmap(static_cast<Gdiplus::GpBitmap*>(image.get()),
+                                                      static_cast<int>(width),
+                                                      static_cast<int>(height)));
+}
+
+ScreenMetrics QueryWin32Screen() {
+  ScreenMetrics screen;
+  screen.width_px = GetSystemMetrics(SM_CXSCREEN);
+  screen.height_px = GetSystemMetrics(SM_CYSCREEN);
+  // The screen DC's DPI matches the metrics above, DPI aware or scaled.
+  const HDC dc = GetDC(nullptr);
+  if (dc != nullptr) {
+    const int dpi_x = GetDeviceCaps(dc, LOGPIXELSX);
+    const int dpi_y = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    if (dpi_x > 0)
+      screen.twips_per_pixel_x = 1440.0f / static_cast<float>(dpi_x);
+    if (dpi_y > 0)
+      screen.twips_per_pixel_y = 1440.0f / static_cast<float>(dpi_y);
+  }
+  return screen;
+}
+
+void RunWin32EventLoop() {
+  MSG message;
+  while (g_open_forms > 0) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == -1)
+      return;
+    if (got == 0) {
+      // Left for an outer loop, should there be one.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void PumpWin32Events() {
+  // A timer is due again at once when its handler outlasts its interval; so a
+  // timer seen a second time ends the pump, or it might never return.
+  std::vector<std::pair<HWND, WPARAM>> ticked;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    bool again = false;
+    if (message.message == WM_TIMER) {
+      const std::pair<HWND, WPARAM> timer(message.hwnd, message.wParam);
+      again = std::find(ticked.begin(), ticked.end(), timer) != ticked.end();
+      if (!again)
+        ticked.push_back(timer);
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    if (again)
+      return;
+  }
+}
+
+}  // namespace launcher

@@ -1,0 +1,29 @@
+// The splash's window services on Windows: a borderless popup form with its
+// frame, picture and timers, GDI+ pictures, the primary display's metrics and
+// the message loop that drives them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/form.h"
+
+namespace launcher {
+
+// A hidden WS_POPUP tool window with a white background; `events` must outlive it.
+std::unique_ptr<Form> CreateWin32Form(FormEvents& events);
+
+// Loads BMP, GIF, JPEG, PNG or ICO through GDI+ (UTF-8 path): 53 when the file
+// is missing or a folder, 481 when it is no picture GDI+ can read.
+std::unique_ptr<Picture> LoadWin32Picture(const std::string& path);
+
+// Primary display size in pixels and twips per pixel (1440 / DPI).
+ScreenMetrics QueryWin32Screen();
+
+// Dispatches messages until no Win32 form is open any more.
+void RunWin32EventLoop();
+
+// Dispatches the messages pending now, then returns.
+void PumpWin32Events();
+
+}  // namespace launcher

@@ -1,0 +1,269 @@
+#include "platform/win32/win32_platform.h"
+
+#include <climits>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "platform/command_line.h"
+#include "platform/runtime_error.h"
+#include "platform/text_file.h"
+#include "platform/win32/win32_form.h"
+#include "platform/win32/win32_windows.h"
+
+namespace launcher {
+
+namespace {
+
+// The conversion services count in int; no text of the launcher comes near
+// that, but a length must never wrap to a negative count.
+int ClampLength(std::size_t size) {
+  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
+std::wstring ToWide(std::string_view text, UINT code_page = CP_UTF8) {
+  if (text.empty())
+    return {};
+  const int length = ClampLength(text.size());
+  const int size = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
+  if (size <= 0)
+    return {};
+  std::wstring out(size, L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), length, out.data(), size);
+  return out;
+}
+
+std::string ToUtf8(std::wstring_view text) {
+  if (text.empty())
+    return {};
+  const int length = ClampLength(text.size());
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0)
+    return {};
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+// Settings files are stored in the system's ANSI code page.
+std::string DecodeAnsi(std::string_view bytes) {
+  return ToUtf8(ToWide(bytes, CP_ACP));
+}
+
+// The full path of the running executable, however long it is.
+std::wstring ModulePath() {
+  // Paths cannot exceed 32767 characters; a few doublings from MAX_PATH get there.
+  constexpr DWORD kLongestPath = 1 << 16;
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), size);
+    if (n == 0)
+      Raise(kErrPathFileAccess);
+    // A result that fills the buffer may have been cut short.
+    if (n < size) {
+      buffer.resize(n);
+      return buffer;
+    }
+    if (size >= kLongestPath)
+      Raise(kErrPathFileAccess);
+    buffer.resize(static_cast<std::size_t>(size) * 2);
+  }
+}
+
+std::int32_t OpenFailure(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return kErrFileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+      return kErrPathNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return kErrPermissionDenied;
+    default:
+      return kErrPathFileAccess;
+  }
+}
+
+std::int32_t StartFailure(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return kErrFileNotFound;
+    case ERROR_ACCESS_DENIED:
+      return kErrPermissionDenied;
+    default:
+      return kErrInvalidCall;
+  }
+}
+
+// Closes a handle when the scope ends, also when a read fails.
+class HandleCloser {
+ public:
+  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
+  ~HandleCloser() { CloseHandle(handle_); }
+  HandleCloser(const HandleCloser&) = delete;
+  HandleCloser& operator=(const HandleCloser&) = delete;
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::string Win32Platform::CommandLine() {
+  return std::string(SkipProgramName(ToUtf8(GetCommandLineW())));
+}
+
+std::string Win32Platform::ExeFolder() {
+  std::wstring path = ModulePath();
+  const std::size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos)
+    return {};
+  // A drive root keeps its backslash: "C:\", not "C:".
+  const bool drive_root = slash == 2 && path[1] == L':';
+  path.resize(drive_root ? slash + 1 : slash);
+  return ToUtf8(path);
+}
+
+std::string Win32Platform::ExeName() {
+  const std::wstring path = ModulePath();
+  const std::size_t slash = path.rfind(L'\\');
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos)
+    name.resize(dot);
+  return ToUtf8(name);
+}
+
+bool Win32Platform::FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return false;
+  constexpr DWORD kNotAPlainFile =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  return (attributes & kNotAPlainFile) == 0;
+}
+
+std::unique_ptr<TextFile> Win32Platform::OpenTextFile(const std::string& path) {
+  // Others may keep the file open for writing: an editor must not lock the launcher out.
+  const HANDLE file =
+      CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    Raise(OpenFailure(GetLastError()));
+  HandleCloser closer(file);
+
+  std::string bytes;
+  try {
+    // Read to the end rather than trusting the size: the file may change meanwhile.
+    char chunk[16 * 1024];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr))
+        Raise(kErrDeviceIo);
+      if (got == 0)
+        break;
+      bytes.append(chunk, got);
+    }
+  } catch (const std::bad_alloc&) {
+    Raise(kErrOutOfMemory);
+  }
+  return std::make_unique<TextFile>(std::move(bytes), &DecodeAnsi);
+}
+
+std::int32_t Win32Platform::StartProgram(const std::string& command_line, int window_style) {
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  std::wstring command = ToWide(command_line);
+  command.push_back(L'\0');
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(window_style);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Raise(StartFailure(GetLastError()));
+  }
+  // The launcher only watches the application by polling; it holds nothing of it.
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<std::int32_t>(process.dwProcessId);
+}
+
+void Win32Platform::SetCurrentDrive(char drive) {
+  const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+  // A UNC path has no drive; the launcher must still start from a network share.
+  if (!letter)
+    return;
+  const wchar_t path[] = {static_cast<wchar_t>(drive), L':', L'\0'};
+  if (!SetCurrentDirectoryW(path))
+    Raise(kErrDeviceUnavailable);
+}
+
+void Win32Platform::SetCurrentDirectory(const std::string& path) {
+  if (!SetCurrentDirectoryW(ToWide(path).c_str()))
+    Raise(kErrPathNotFound);
+}
+
+SystemTime Win32Platform::UtcNow() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  SystemTime out;
+  out.year = now.wYear;
+  out.month = now.wMonth;
+  out.day = now.wDay;
+  out.hour = now.wHour;
+  out.minute = now.wMinute;
+  out.second = now.wSecond;
+  out.milliseconds = now.wMilliseconds;
+  return out;
+}
+
+void Win32Platform::EmitTrace(const std::string& line) {
+  // Tracing must never disturb the run, not even when memory runs out.
+  try {
+    OutputDebugStringW(ToWide(line).c_str());
+  } catch (...) {
+  }
+}
+
+int Win32Platform::UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH ? kLangFrench : kLangEnglish;
+}
+
+int Win32Platform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
+  // Started from a shortcut, the launcher may not own the foreground; the box must still show.
+  return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
+                     static_cast<UINT>(style) | MB_SETFOREGROUND);
+}
+
+void Win32Platform::EndProgram() {
+  ExitProcess(0);
+}
+
+void Win32Platform::PumpEvents() {
+  PumpWin32Events();
+}
+
+std::unique_ptr<Form> Win32Platform::CreateForm(FormEvents& events) {
+  return CreateWin32Form(events);
+}
+
+std::unique_ptr<Picture> Win32Platform::LoadPicture(const std::string& path) {
+  return LoadWin32Picture(path);
+}
+
+ScreenMetrics Win32Platform::GetScreen() {
+  return QueryWin32Screen();
+}
+
+void Win32Platform::RunEventLoop() {
+  RunWin32EventLoop();
+}
+
+}  // namespace launcher

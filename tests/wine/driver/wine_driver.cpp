@@ -1,0 +1,288 @@
+// Runs a program under the Windows debug API, the way a developer's debugger
+// would, and reports on standard output what a user and a debugger saw of it:
+// its trace lines (OutputDebugString), every message box it showed (title and
+// text, read from the dialog, then answered with OK) and every other visible
+// top-level window it had, then its exit code.
+//
+//   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] <timeout ms> <program> [args...]
+//
+// --shot saves the screen as a BMP file, and --click clicks the middle of the
+// program's first window, that many ms after that window was first seen.
+//
+// Output lines: "trace <text>", "box <title>|<text with \n for line breaks>",
+// "window <title>|<left>,<top>,<width>,<height>|<extended style in hex>",
+// "shot <the first window's extended style then>", "click <ms>", then
+// "exit <code>" or "timeout".
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty())
+    return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r')
+      continue;
+    if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::wstring QuoteArg(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
+    return arg;
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+struct Scan {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK Collect(HWND window, LPARAM data) {
+  auto* scan = reinterpret_cast<Scan*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == scan->pid && IsWindowVisible(window))
+    scan->windows.push_back(window);
+  return TRUE;
+}
+
+std::wstring TextOf(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int n = GetWindowTextW(window, text.data(), length + 1);
+  text.resize(n > 0 ? n : 0);
+  return text;
+}
+
+// The message text of a standard message box: its static control.
+std::wstring BoxText(HWND dialog) {
+  HWND text = GetDlgItem(dialog, 0xFFFF);
+  return text != nullptr ? TextOf(text) : std::wstring();
+}
+
+// The whole screen as a 24-bit bottom-up BMP file.
+void SaveScreen(const std::wstring& path) {
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO bmi{};
+  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+  bmi.bmiHeader.biWidth = width;
+  bmi.bmiHeader.biHeight = height;
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  const DWORD row = (width * 3 + 3) / 4 * 4;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof bmi.bmiHeader;
+  file.bfSize = file.bfOffBits + row * height;
+  FILE* out = _wfopen(path.c_str(), L"wb");
+  if (out != nullptr) {
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&bmi.bmiHeader, sizeof bmi.bmiHeader, 1, out);
+    std::fwrite(bits, 1, row * height, out);
+    std::fclose(out);
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
+void ClickAt(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT input[2]{};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+bool IsDialog(HWND window) {
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  return std::wstring(name) == L"#32770";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  int next = 1;
+  long shot_after = -1;
+  std::wstring shot_path;
+  long click_after = -1;
+  for (;;) {
+    const std::wstring option = next < argc ? argv[next] : L"";
+    if (option == L"--shot" && next + 2 < argc) {
+      shot_after = _wtol(argv[next + 1]);
+      shot_path = argv[next + 2];
+      next += 3;
+    } else if (option == L"--click" && next + 1 < argc) {
+      click_after = _wtol(argv[next + 1]);
+      next += 2;
+    } else {
+      break;
+    }
+  }
+  if (argc - next < 2) {
+    std::puts("usage: wine_driver.exe [--shot ms file] [--click ms] <timeout ms> <program> ...");
+    return 2;
+  }
+  const DWORD timeout = static_cast<DWORD>(_wtoi(argv[next]));
+  std::wstring command = QuoteArg(argv[next + 1]);
+  for (int i = next + 2; i < argc; ++i)
+    command += L" " + QuoteArg(argv[i]);
+  HWND first_window = nullptr;
+  DWORD first_seen = 0;
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                      nullptr, nullptr, &startup, &info)) {
+    std::printf("error cannot start (%lu)\n", GetLastError());
+    return 2;
+  }
+
+  std::set<HWND> reported;
+  const DWORD start = GetTickCount();
+  bool exited = false;
+  DWORD exit_code = 0;
+  while (!exited) {
+    if (GetTickCount() - start > timeout) {
+      std::puts("timeout");
+      TerminateProcess(info.hProcess, 1);
+      break;
+    }
+    DEBUG_EVENT event{};
+    if (WaitForDebugEvent(&event, 20)) {
+      DWORD status = DBG_CONTINUE;
+      switch (event.dwDebugEventCode) {
+        case OUTPUT_DEBUG_STRING_EVENT: {
+          const OUTPUT_DEBUG_STRING_INFO& s = event.u.DebugString;
+          std::vector<char> bytes(s.nDebugStringLength * (s.fUnicode ? 2 : 1) + 2, 0);
+          SIZE_T read = 0;
+          ReadProcessMemory(info.hProcess, s.lpDebugStringData, bytes.data(), bytes.size() - 2,
+                            &read);
+          std::string line =
+              s.fUnicode ? ToUtf8(reinterpret_cast<wchar_t*>(bytes.data())) : bytes.data();
+          while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+          std::printf("trace %s\n", line.c_str());
+          break;
+        }
+        case EXCEPTION_DEBUG_EVENT:
+          // Only the launcher's own faults matter; let it handle what it handles.
+          status = event.u.Exception.dwFirstChance ? DBG_EXCEPTION_NOT_HANDLED : DBG_CONTINUE;
+          if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT)
+            status = DBG_CONTINUE;
+          break;
+        case CREATE_PROCESS_DEBUG_EVENT:
+          if (event.u.CreateProcessInfo.hFile != nullptr)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+          break;
+        case LOAD_DLL_DEBUG_EVENT:
+          if (event.u.LoadDll.hFile != nullptr)
+            CloseHandle(event.u.LoadDll.hFile);
+          break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+          exited = true;
+          exit_code = event.u.ExitProcess.dwExitCode;
+          break;
+        default:
+          break;
+      }
+      std::fflush(stdout);
+      ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+      if (exited)
+        break;
+    }
+
+    Scan scan{info.dwProcessId, {}};
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&scan));
+    for (HWND window : scan.windows) {
+      if (reported.count(window) != 0)
+        continue;
+      if (IsDialog(window)) {
+        // Let the box finish laying out before it is read.
+        Sleep(200);
+        std::printf("box %s|%s\n", ToUtf8(TextOf(window)).c_str(),
+                    Escape(ToUtf8(BoxText(window))).c_str());
+        std::fflush(stdout);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        reported.insert(window);
+      } else {
+        reported.insert(window);
+        RECT r{};
+        GetWindowRect(window, &r);
+        std::printf("window %s|%ld,%ld,%ld,%ld|%lx\n", ToUtf8(TextOf(window)).c_str(), r.left,
+                    r.top, r.right - r.left, r.bottom - r.top,
+                    static_cast<unsigned long>(GetWindowLongW(window, GWL_EXSTYLE)));
+        std::fflush(stdout);
+        if (first_window == nullptr) {
+          first_window = window;
+          first_seen = GetTickCount();
+        }
+      }
+    }
+    if (first_window != nullptr && shot_after >= 0 &&
+        GetTickCount() - first_seen >= static_cast<DWORD>(shot_after)) {
+      SaveScreen(shot_path);
+      std::printf("shot %lx\n",
+                  static_cast<unsigned long>(GetWindowLongW(first_window, GWL_EXSTYLE)));
+      shot_after = -1;
+    }
+    if (first_window != nullptr && click_after >= 0 &&
+        GetTickCount() - first_seen >= static_cast<DWORD>(click_after)) {
+      RECT r{};
+      GetWindowRect(first_window, &r);
+      ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+      std::printf("click %lu\n", GetTickCount() - start);
+      click_after = -1;
+    }
+  }
+  if (exited)
+    std::printf("exit %lu\n", exit_code);
+  std::fflush(stdout);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 0;
+}

@@ -1,0 +1,578 @@
+// Runs the Windows process and window services against real processes and
+// windows: its own process, children it starts, a module whose path is longer
+// than 260 characters, windows of every kind the window filter tells apart,
+// and processes whose modules cannot be listed or that refuse to be opened.
+// Exit code 0 when every check held.
+//
+//   harness.exe                 the checks
+//   harness.exe child TITLE     a child that shows a window titled TITLE
+//   harness.exe exit            a child that ends at once
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_windows.h"
+
+#include <psapi.h>
+#include <sddl.h>
+
+using namespace launcher;
+
+namespace {
+
+int g_failures = 0;
+int g_checks = 0;
+
+void Check(bool ok, const char* what, int line) {
+  ++g_checks;
+  if (!ok)
+    ++g_failures;
+  std::printf("%s line %d: %s\n", ok ? "ok  " : "FAIL", line, what);
+  std::fflush(stdout);
+}
+#define CHECK(condition) Check((condition), #condition, __LINE__)
+
+void Note(const std::string& text) {
+  std::printf("note: %s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty())
+    return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return Lower(a) == Lower(b);
+}
+
+std::wstring OwnPath() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// The ids as the process list collects them: the buffer doubles while a call fills it.
+std::vector<std::uint32_t> ListIds() {
+  std::uint32_t size = 8;
+  std::uint32_t returned = 96;
+  std::vector<std::uint32_t> ids;
+  while (size <= returned) {
+    size *= 2;
+    ids.assign(size / 4, 0);
+    Win32EnumProcesses(ids.data(), size, &returned);
+  }
+  ids.resize(returned / 4);
+  return ids;
+}
+
+bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// One process as the process list looks it up.
+struct Lookup {
+  bool opened = false;
+  bool listed = false;
+  bool by_path = false;
+  std::string path;
+};
+
+Lookup LookUp(std::uint32_t pid, std::uint32_t access = 0x410) {
+  Lookup result;
+  const ProcessHandle handle = Win32OpenProcess(access, pid);
+  if (handle == 0)
+    return result;
+  result.opened = true;
+  std::vector<ModuleHandle> modules(1024, 0);
+  const std::uint32_t capacity = 1024 * sizeof(ModuleHandle);
+  std::uint32_t needed = 0;
+  Win32EnumProcessModules(handle, modules.data(), capacity, &needed);
+  if (Win32EnumProcessModules(handle, modules.data(), std::min(needed, capacity), &needed)) {
+    result.listed = true;
+    result.by_path = modules[0] == kPathOnlyModule;
+    result.path = Win32ModuleFileName(handle, modules[0]);
+  }
+  Win32CloseProcess(handle);
+  return result;
+}
+
+PROCESS_INFORMATION Start(const std::wstring& exe,
+                          const std::wstring& arguments,
+                          DWORD flags = 0,
+                          SECURITY_ATTRIBUTES* security = nullptr) {
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(exe.c_str(), command.data(), security, nullptr, FALSE, flags, nullptr,
+                      nullptr, &startup, &info)) {
+    std::printf("note: CreateProcessW failed with %lu\n", GetLastError());
+    return {};
+  }
+  CloseHandle(info.hThread);
+  return info;
+}
+
+void Stop(PROCESS_INFORMATION& info) {
+  if (info.hProcess == nullptr)
+    return;
+  TerminateProcess(info.hProcess, 0);
+  WaitForSingleObject(info.hProcess, 5000);
+  CloseHandle(info.hProcess);
+  info = {};
+}
+
+// A copy of this program under a folder chain that makes its path longer than
+// 260 characters; empty when the system will not have it.
+std::wstring LongPathCopy(const std::wstring& own) {
+  std::wstring path = own.substr(0, own.find_last_of(L'\\')) + L"\\long";
+  CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+  for (int i = 0; i < 5; ++i) {
+    path += L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + i));
+    CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+  }
+  path += L"\\child-\u00e9t\u00e9.exe";
+  if (!CopyFileW(own.c_str(), (L"\\\\?\\" + path).c_str(), FALSE)) {
+    std::printf("note: CopyFileW to the long path failed with %lu\n", GetLastError());
+    return {};
+  }
+  return path;
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+const wchar_t kClass[] = L"SnapshotsHarness";
+
+void RegisterWindowClass() {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = kClass;
+  RegisterClassW(&window_class);
+}
+
+HWND Create(const std::wstring& title,
+            DWORD style,
+            DWORD ex_style = 0,
+            HWND parent_or_owner = nullptr) {
+  return CreateWindowExW(ex_style, kClass, title.c_str(), style, 10, 10, 200, 100, parent_or_owner,
+                         nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+WindowHandle H(HWND hwnd) {
+  return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(hwnd));
+}
+
+std::vector<WindowHandle> TopLevelWindows() {
+  std::vector<WindowHandle> windows;
+  Win32EnumWindows([&](WindowHandle window) {
+    windows.push_back(window);
+    return true;
+  });
+  return windows;
+}
+
+bool Has(const std::vector<WindowHandle>& windows, HWND hwnd) {
+  return std::find(windows.begin(), windows.end(), H(hwnd)) != windows.end();
+}
+
+int RunChild(const std::wstring& title) {
+  RegisterWindowClass();
+  const HWND window = Create(title, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  if (window == nullptr)
+    return 2;
+  // Ends on its own should the harness die before it stops us.
+  const DWORD end = GetTickCount() + 60000;
+  while (GetTickCount() < end) {
+    PumpMessages();
+    Sleep(20);
+  }
+  return 0;
+}
+
+void TestProcessIds(DWORD child) {
+  std::printf("== process ids\n");
+  const std::vector<std::uint32_t> ids = ListIds();
+  std::printf("note: %zu processes listed\n", ids.size());
+  CHECK(Contains(ids, GetCurrentProcessId()));
+  CHECK(Contains(ids, child));
+
+  // Room to spare: fewer bytes come back than the buffer holds.
+  std::vector<std::uint32_t> big(16384, 0);
+  std::uint32_t returned = 0;
+  CHECK(Win32EnumProcesses(big.data(), 16384 * 4, &returned));
+  CHECK(returned < 16384 * 4);
+  CHECK(returned % 4 == 0 && returned >= 8);
+  big.resize(returned / 4);
+  CHECK(Contains(big, GetCurrentProcessId()));
+
+  // No room to spare: the buffer comes back full, which asks for a larger one.
+  std::uint32_t one[1] = {0};
+  returned = 0;
+  CHECK(Win32EnumProcesses(one, sizeof one, &returned));
+  CHECK(returned == sizeof one);
+  CHECK(one[0] != 0);
+}
+
+void TestLookups(const std::string& own_path, DWORD child, const std::string& child_path) {
+  std::printf("== lookups\n");
+  const Lookup self = LookUp(GetCurrentProcessId());
+  std::printf("note: own path %s\n", self.path.c_str());
+  CHECK(self.listed && !self.by_path);
+  CHECK(SamePath(self.path, own_path));
+
+  const Lookup other = LookUp(child);
+  std::printf("note: child path (%zu bytes) %s\n", other.path.size(), other.path.c_str());
+  CHECK(other.listed && !other.by_path);
+  CHECK(SamePath(other.path, child_path));
+
+  // The main module comes first; an empty buffer still learns the room needed.
+  const ProcessHandle handle = Win32OpenProcess(0x410, GetCurrentProcessId());
+  CHECK(handle != 0);
+  std::uint32_t needed = 0;
+  CHECK(Win32EnumProcessModules(handle, nullptr, 0, &needed));
+  CHECK(needed >= 2 * sizeof(ModuleHandle) && needed % sizeof(ModuleHandle) == 0);
+  std::vector<ModuleHandle> modules(needed / sizeof(ModuleHandle), 0);
+  CHECK(Win32EnumProcessModules(handle, modules.data(), needed, &needed));
+  CHECK(modules[0] == reinterpret_cast<ModuleHandle>(GetModuleHandleW(nullptr)));
+  CHECK(Lower(Win32ModuleFileName(handle, modules[1])).find("ntdll") != std::string::npos);
+  CHECK(Win32OpenProcessCount() == 1);
+  Win32CloseProcess(handle);
+  CHECK(Win32OpenProcessCount() == 0);
+
+  // A closed handle answers nothing, even once its slot is in use again.
+  const ProcessHandle reused = Win32OpenProcess(0x410, GetCurrentProcessId());
+  CHECK(reused != 0 && reused != handle);
+  CHECK(!Win32EnumProcessModules(handle, modules.data(), needed, &needed));
+  CHECK(Win32ModuleFileName(handle, modules[0]).empty());
+  Win32CloseProcess(handle);
+  CHECK(Win32OpenProcessCount() == 1);
+  CHECK(!Win32ModuleFileName(reused, modules[0]).empty());
+  Win32CloseProcess(reused);
+  Win32CloseProcess(0);
+  CHECK(Win32OpenProcessCount() == 0);
+
+  CHECK(Win32OpenProcess(0x410, 0) == 0);
+  CHECK(Win32OpenProcess(0x410, 0x7ffffff0) == 0);
+}
+
+// What the system says to a module listing, with no fallback in the way.
+void DescribeRawListing(const char* what, DWORD access, DWORD pid) {
+  const HANDLE handle = ::OpenProcess(access, FALSE, pid);
+  if (handle == nullptr) {
+    std::printf("note: %s: OpenProcess(0x%lx) fails with %lu\n", what, access, GetLastError());
+    return;
+  }
+  HMODULE module = nullptr;
+  DWORD needed = 0;
+  const BOOL listed = K32EnumProcessModules(handle, &module, sizeof module, &needed);
+  std::printf("note: %s: OpenProcess(0x%lx) works, EnumProcessModules %s (error %lu)\n", what,
+              access, listed ? "works" : "fails", listed ? 0 : GetLastError());
+  CloseHandle(handle);
+}
+
+// A module whose path is longer than 260 characters. Wine 8 starts no program
+// from such a path (CreateProcessW fails with error 2), so it is loaded here
+// as a module of our own.
+void TestLongModulePath(const std::wstring& own) {
+  std::printf("== long module path\n");
+  const std::wstring path = LongPathCopy(own);
+  CHECK(path.size() > 300);
+  const HMODULE module = LoadLibraryW((L"\\\\?\\" + path).c_str());
+  if (module == nullptr) {
+    Note("the long copy does not load: " + std::to_string(GetLastError()));
+    CHECK(module != nullptr);
+    return;
+  }
+  const ProcessHandle handle = Win32OpenProcess(0x410, GetCurrentProcessId());
+  std::string found = Win32ModuleFileName(handle, reinterpret_cast<ModuleHandle>(module));
+  Win32CloseProcess(handle);
+  std::printf("note: long module path (%zu bytes) %s\n", found.size(), found.c_str());
+  if (found.rfind("\\\\?\\", 0) == 0)
+    found.erase(0, 4);
+  CHECK(SamePath(found, Utf8(path)));
+  FreeLibrary(module);
+}
+
+void TestEndedProcess(const std::wstring& own) {
+  std::printf("== ended process whose handle is still held\n");
+  PROCESS_INFORMATION ended = Start(own, L"exit");
+  CHECK(ended.hProcess != nullptr);
+  WaitForSingleObject(ended.hProcess, 10000);
+  DescribeRawListing("ended child", 0x410, ended.dwProcessId);
+  const bool still_listed = Contains(ListIds(), ended.dwProcessId);
+  Note(std::string("the ended child is ") + (still_listed ? "still" : "no longer") +
+       " in the id list");
+  const Lookup lookup = LookUp(ended.dwProcessId);
+  Note(std::string("the ended child ") + (lookup.opened ? "can" : "cannot") + " be opened");
+  CHECK(!lookup.listed);
+  CloseHandle(ended.hProcess);
+  CHECK(Win32OpenProcessCount() == 0);
+}
+
+void TestFallbacks(const std::wstring& own, DWORD child, const std::string& child_path) {
+  std::printf("== fallbacks\n");
+  // Opened for the limited query only, the process's memory cannot be read,
+  // as for a 64-bit process seen from a 32-bit one.
+  DescribeRawListing("limited handle", PROCESS_QUERY_LIMITED_INFORMATION, child);
+  const Lookup limited = LookUp(child, PROCESS_QUERY_LIMITED_INFORMATION);
+  CHECK(limited.listed && limited.by_path);
+  CHECK(SamePath(limited.path, child_path));
+  {
+    const ProcessHandle handle = Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, child);
+    ModuleHandle modules[4] = {0, 0, 0, 0};
+    std::uint32_t needed = 0;
+    CHECK(Win32EnumProcessModules(handle, modules, sizeof modules, &needed));
+    CHECK(needed == sizeof(ModuleHandle) && modules[0] == kPathOnlyModule && modules[1] == 0);
+    CHECK(Win32ModuleFileName(handle, kPathOnlyModule) == limited.path);
+    // Other modules of a path-only process are not known.
+    CHECK(Win32ModuleFileName(handle, 0x400000).empty());
+    Win32CloseProcess(handle);
+  }
+
+  // Neither the path nor the modules of a process with no query right at all.
+  DescribeRawListing("synchronize-only handle", SYNCHRONIZE, child);
+  {
+    const ProcessHandle handle = Win32OpenProcess(SYNCHRONIZE, child);
+    Note(std::string("a SYNCHRONIZE-only open ") + (handle ? "works" : "fails"));
+    if (handle != 0) {
+      // The fallback opens the process again for the limited query.
+      ModuleHandle module = 0;
+      std::uint32_t needed = 0;
+      CHECK(Win32EnumProcessModules(handle, &module, sizeof module, &needed));
+      CHECK(module == kPathOnlyModule);
+      CHECK(SamePath(Win32ModuleFileName(handle, module), child_path));
+      Win32CloseProcess(handle);
+    }
+  }
+
+  // A child created suspended: its loader has not run yet.
+  PROCESS_INFORMATION suspended = Start(own, L"exit", CREATE_SUSPENDED);
+  CHECK(suspended.hProcess != nullptr);
+  DescribeRawListing("suspended child", 0x410, suspended.dwProcessId);
+  const Lookup early = LookUp(suspended.dwProcessId);
+  Note(std::string("suspended child listed ") + (early.by_path ? "by path" : "by modules") + ": " +
+       early.path);
+  CHECK(early.listed && SamePath(early.path, Utf8(own)));
+  Stop(suspended);
+
+  // A child whose security grants only the limited query and synchronization,
+  // as protected processes do.
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;0x101000;;;WD)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr)) {
+    Note("no security descriptor: " + std::to_string(GetLastError()));
+    return;
+  }
+  PROCESS_INFORMATION guarded = Start(own, L"child Guarded", 0, &security);
+  LocalFree(security.lpSecurityDescriptor);
+  CHECK(guarded.hProcess != nullptr);
+  Sleep(300);
+  const HANDLE raw = ::OpenProcess(0x410, FALSE, guarded.dwProcessId);
+  const DWORD raw_error = raw == nullptr ? GetLastError() : 0;
+  if (raw != nullptr) {
+    Note(
+        "the guarded child opens with 0x410 all the same: this system ignores its security, "
+        "so the open fallback is not exercised here");
+    CloseHandle(raw);
+  } else {
+    Note("the guarded child refuses 0x410 with error " + std::to_string(raw_error));
+  }
+  const Lookup guarded_lookup = LookUp(guarded.dwProcessId);
+  CHECK(guarded_lookup.listed && SamePath(guarded_lookup.path, Utf8(own)));
+  if (raw == nullptr)
+    CHECK(guarded_lookup.by_path);
+  Stop(guarded);
+  CHECK(Win32OpenProcessCount() == 0);
+}
+
+// Whole snapshots, many times: no handle may be left behind.
+void TestNoLeak() {
+  std::printf("== repeated snapshots\n");
+  DWORD before = 0;
+  DWORD after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &before);
+  // Handles are numbered from the lowest free one, so a leak moves the next one.
+  const HANDLE probe_before = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  CloseHandle(probe_before);
+  std::size_t listed = 0;
+  for (int round = 0; round < 200; ++round) {
+    for (const std::uint32_t pid : ListIds()) {
+      listed += LookUp(pid).listed ? 1 : 0;
+      listed += LookUp(pid, PROCESS_QUERY_LIMITED_INFORMATION).listed ? 1 : 0;
+    }
+  }
+  GetProcessHandleCount(GetCurrentProcess(), &after);
+  const HANDLE probe_after = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  CloseHandle(probe_after);
+  std::printf("note: %zu lookups listed; handle count %lu before, %lu after; next handle %p, %p\n",
+              listed, before, after, probe_before, probe_after);
+  CHECK(listed > 0);
+  CHECK(Win32OpenProcessCount() == 0);
+  CHECK(probe_after == probe_before);
+  if (before != 0)
+    CHECK(after <= before + 2);
+  else
+    Note("GetProcessHandleCount reports nothing here; the next handle's value stands for it");
+}
+
+void TestWindows(DWORD child, const std::wstring& child_title) {
+  std::printf("== windows\n");
+  RegisterWindowClass();
+  const DWORD visible = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+  const HWND plain = Create(L"Snapshot plain", visible);
+  const HWND hidden = Create(L"Snapshot hidden", WS_OVERLAPPEDWINDOW);
+  const HWND tool = Create(L"Snapshot tool", visible, WS_EX_TOOLWINDOW);
+  // Owned windows are popups, as dialogs are.
+  const DWORD popup = WS_POPUP | WS_CAPTION | WS_VISIBLE;
+  const HWND owned_app = Create(L"Snapshot owned app", popup, WS_EX_APPWINDOW, plain);
+  const HWND owned = Create(L"Snapshot owned", popup, 0, plain);
+  const HWND inner = Create(L"Snapshot child", WS_CHILD | WS_VISIBLE, 0, plain);
+  const HWND untitled = Create(L"", visible);
+  std::wstring long_title = L"\u00c9t\u00e9 \u4e2d ";
+  while (long_title.size() < 1000)
+    long_title += L"0123456789";
+  const HWND long_titled = Create(long_title, visible);
+  CHECK(plain && hidden && tool && owned_app && owned && inner && untitled && long_titled);
+  PumpMessages();
+
+  const std::vector<WindowHandle> windows = TopLevelWindows();
+  std::printf("note: %zu top-level windows\n", windows.size());
+  CHECK(Has(windows, plain) && Has(windows, hidden) && Has(windows, tool));
+  CHECK(Has(windows, owned_app) && Has(windows, owned) && Has(windows, untitled));
+  CHECK(!Has(windows, inner));
+
+  CHECK(Win32IsWindowVisible(H(plain)));
+  CHECK(!Win32IsWindowVisible(H(hidden)));
+  CHECK(Win32GetParent(H(plain)) == 0 && Win32GetOwner(H(plain)) == 0);
+  // The system's GetParent names the owner of an owned window; ours does not.
+  CHECK(::GetParent(owned_app) == plain);
+  CHECK(Win32GetParent(H(owned_app)) == 0);
+  CHECK(Win32GetOwner(H(owned_app)) == H(plain) && Win32GetOwner(H(owned)) == H(plain));
+  CHECK(Win32GetParent(H(inner)) == H(plain));
+  CHECK((Win32GetExStyle(H(tool)) & kExToolWindow) != 0);
+  CHECK((Win32GetExStyle(H(plain)) & (kExToolWindow | kExAppWindow)) == 0);
+  CHECK((Win32GetExStyle(H(owned_app)) & kExAppWindow) != 0);
+  CHECK((Win32GetExStyle(H(owned)) & kExAppWindow) == 0);
+  CHECK(Win32GetWindowText(H(plain)) == "Snapshot plain");
+  CHECK(Win32GetWindowText(H(untitled)).empty());
+  CHECK(Win32GetWindowText(H(long_titled)) == Utf8(long_title));
+  CHECK(Win32GetWindowText(H(long_titled)).size() > 1000);
+  CHECK(Win32GetWindowProcessId(H(plain)) == GetCurrentProcessId());
+
+  // The child's window, with its process.
+  WindowHandle found = 0;
+  for (int i = 0; i < 200 && found == 0; ++i) {
+    for (const WindowHandle window : TopLevelWindows()) {
+      if (Win32GetWindowProcessId(window) == child &&
+          Win32GetWindowText(window) == Utf8(child_title))
+        found = window;
+    }
+    if (found == 0)
+      Sleep(50);
+  }
+  CHECK(found != 0);
+  CHECK(Win32IsWindowVisible(found) && Win32GetParent(found) == 0 && Win32GetOwner(found) == 0);
+
+  // The visit ends the enumeration.
+  int visits = 0;
+  Win32EnumWindows([&](WindowHandle) { return ++visits < 2; });
+  CHECK(visits == 2);
+  // An exception ends it too, and comes out once the system's enumeration is back.
+  visits = 0;
+  bool caught = false;
+  try {
+    Win32EnumWindows([&](WindowHandle) -> bool {
+      if (++visits == 3)
+        throw std::runtime_error("stop");
+      return true;
+    });
+  } catch (const std::runtime_error& error) {
+    caught = std::string(error.what()) == "stop";
+  }
+  CHECK(caught && visits == 3);
+
+  // A window that has gone answers nothing.
+  const WindowHandle gone = H(hidden);
+  DestroyWindow(hidden);
+  CHECK(!Win32IsWindowVisible(gone));
+  CHECK(Win32GetWindowText(gone).empty());
+  CHECK(Win32GetWindowProcessId(gone) == 0);
+  CHECK(Win32GetParent(gone) == 0 && Win32GetOwner(gone) == 0);
+  CHECK(!Has(TopLevelWindows(), hidden));
+
+  for (const HWND window : {owned_app, owned, plain, tool, untitled, long_titled})
+    DestroyWindow(window);
+}
+
+void TestClock() {
+  std::printf("== clock\n");
+  const std::int64_t start = Win32MonotonicMs();
+  Win32Sleep(200);
+  const std::int64_t end = Win32MonotonicMs();
+  std::printf("note: slept 200 ms, the clock moved %lld ms\n", static_cast<long long>(end - start));
+  CHECK(start > 0);
+  CHECK(end - start >= 180);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc >= 3 && std::wstring(argv[1]) == L"child")
+    return RunChild(argv[2]);
+  if (argc >= 2 && std::wstring(argv[1]) == L"exit")
+    return 0;
+
+  const std::wstring own = OwnPath();
+  // The child is a copy of this program with a name of its own.
+  const std::wstring child_exe =
+      own.substr(0, own.find_last_of(L'\\')) + L"\\child-\u00e9t\u00e9.exe";
+  CHECK(CopyFileW(own.c_str(), child_exe.c_str(), FALSE));
+  const std::wstring child_title = L"Snapshot child \u00e9";
+  PROCESS_INFORMATION child = Start(child_exe, L"child \"" + child_title + L"\"");
+  CHECK(child.hProcess != nullptr);
+  Sleep(300);
+
+  TestProcessIds(child.dwProcessId);
+  TestLookups(Utf8(own), child.dwProcessId, Utf8(child_exe));
+  TestLongModulePath(own);
+  TestEndedProcess(own);
+  TestFallbacks(own, child.dwProcessId, Utf8(child_exe));
+  TestNoLeak();
+  TestWindows(child.dwProcessId, child_title);
+  TestClock();
+
+  Stop(child);
+  std::printf("%d checks, %d failed\n", g_checks, g_failures);
+  return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,331 @@
+// launcher.exe under Wine, watched through the debug API by wine_driver.exe:
+// its trace lines, its startup-error box (read and answered with OK), silent
+// mode, and the splash on screen.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "wine_install.h"
+
+namespace launcher::wine_testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::int64_t WallMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// What the driver saw of one run of the launcher.
+struct Seen {
+  std::vector<std::string> traces;  // messages only, after " - "
+  std::vector<std::string> boxes;   // "title|text"
+  std::vector<std::string> windows;
+  std::string shot_style;
+  std::optional<int> exit_code;
+  std::string output;
+};
+
+Seen Drive(const WineInstall& install,
+           const std::vector<std::string>& launcher_args,
+           const std::vector<std::string>& options = {}) {
+  std::vector<std::string> args = options;
+  args.push_back("60000");
+  args.push_back(WindowsPath(install.launcher()));
+  args.insert(args.end(), launcher_args.begin(), launcher_args.end());
+  const WineRun run = RunUnderWine(LAUNCHER_DRIVER_EXE, args, 120s);
+  Seen seen;
+  seen.output = run.output;
+  std::istringstream lines(run.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.rfind("trace ", 0) == 0) {
+      const auto dash = line.find(" - ");
+      seen.traces.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+    } else if (line.rfind("box ", 0) == 0) {
+      seen.boxes.push_back(line.substr(4));
+    } else if (line.rfind("window ", 0) == 0) {
+      seen.windows.push_back(line.substr(7));
+    } else if (line.rfind("shot ", 0) == 0) {
+      seen.shot_style = line.substr(5);
+    } else if (line.rfind("exit ", 0) == 0) {
+      seen.exit_code = std::stoi(line.substr(5));
+    }
+  }
+  return seen;
+}
+
+bool Traced(const Seen& seen, const std::string& message) {
+  for (const std::string& t : seen.traces)
+    if (t == message)
+      return true;
+  return false;
+}
+
+// The user's language for the Wine runs of one test.
+class Language {
+ public:
+  explicit Language(const char* lang) { setenv("LAUNCHER_TEST_LANG", lang, 1); }
+  ~Language() { unsetenv("LAUNCHER_TEST_LANG"); }
+};
+
+constexpr const char* kPlain = "[resources]\r\nsplashDuration=0\r\n";
+const std::string kEnglishText =
+    "QUARVENlauncher was unable to start correctly.\\nPlease reinstall the "
+    "application.\\n\\nDetails: ";
+
+TEST(WineStartupError, MissingApplicationInEnglish) {
+  Language english("en_US.UTF-8");
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", kPlain);
+  const Seen seen = Drive(install, {});
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  ASSERT_EQ(seen.boxes.size(), 1u) << seen.output;
+  EXPECT_EQ(seen.boxes[0], "QUARVENlauncher startup error|" + kEnglishText +
+                               "QUARVENlauncher StartQUARVENApp: File not found (launcher)");
+  EXPECT_TRUE(Traced(seen, "QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"))
+      << seen.output;
+  EXPECT_EQ(seen.traces.front(), "App Start...");
+  EXPECT_EQ(seen.traces.back(), "App Stop...");
+}
+
+TEST(WineStartupError, MissingApplicationInFrench) {
+  Language french("fr_FR.UTF-8");
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nname=Quarven\r\nsplashDuration=0\r\n");
+  const Seen seen = Drive(install, {});
+  ASSERT_EQ(seen.boxes.size(), 1u) << seen.output;
+  EXPECT_EQ(seen.boxes[0],
+            "Erreur de d\xC3\xA9marrage de Quarven|Quarven n'a pas pu d\xC3\xA9marrer "
+            "correctement.\\nVeuillez r\xC3\xA9installer l'application.\\n\\nDetails: "
+            "QUARVENlauncher StartQUARVENApp: File not found (launcher)");
+  EXPECT_EQ(seen.exit_code, 0);
+}
+
+TEST(WineStartupError, SilentModeShowsNothing) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", kPlain);
+  const Seen seen = Drive(install, {"-s"});
+  EXPECT_EQ(seen.exit_code, 0) << seen.output;
+  EXPECT_TRUE(seen.boxes.empty()) << seen.output;
+  EXPECT_TRUE(seen.windows.empty()) << seen.output;
+  EXPECT_TRUE(Traced(seen, "QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"));
+}
+
+TEST(WineStartupError, CommandLineEndingInSwitchAndBrokenSettingsLine) {
+  Language english("en_US.UTF-8");
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", kPlain);
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  const Seen switch_at_end = Drive(install, {"x", "-c"});
+  ASSERT_EQ(switch_at_end.boxes.size(), 1u) << switch_at_end.output;
+  EXPECT_EQ(switch_at_end.boxes[0].substr(0, switch_at_end.boxes[0].find('|')), " startup error");
+  EXPECT_FALSE(install.ReadRecord("bin/xulrunner", 1s)) << "the application was started";
+
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nname\r\n");
+  const Seen broken = Drive(install, {});
+  ASSERT_EQ(broken.boxes.size(), 1u) << broken.output;
+  const std::string tail = "(QUARVENlauncher GetINISettingsError)";
+  EXPECT_EQ(broken.boxes[0].substr(broken.boxes[0].size() - tail.size()), tail);
+  EXPECT_TRUE(Traced(broken,
+                     "QUARVENlauncher GetINISettingsError: #5 | Invalid procedure call "
+                     "or argument | launcher"));
+  EXPECT_TRUE(Traced(broken,
+                     "QUARVENlauncher : #4646 | Invalid procedure call or argument | "
+                     "QUARVENlauncher GetINISettingsError"));
+}
+
+std::optional<std::int64_t> ReadNumber(const std::string& path) {
+  std::ifstream in(path);
+  long long value = 0;
+  if (in >> value)
+    return value;
+  return std::nullopt;
+}
+
+TEST(WineSilent, OutlivesTheApplicationAndEveryInstanceOfIt) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nname=Quarven\r\n");
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "lifetime_ms=6000\n");
+  const std::int64_t start = WallMs();
+  // A second instance from the same file, started later, ends last.
+  std::thread second([&] {
+    std::this_thread::sleep_for(2500ms);
+    RunUnderWine(install.root() + "/bin/xulrunner/quarven.exe", {}, 60s);
+  });
+  const Seen seen = Drive(install, {"-s"});
+  const std::int64_t ended = WallMs();
+  second.join();
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  EXPECT_TRUE(seen.windows.empty()) << seen.output;
+  EXPECT_TRUE(seen.boxes.empty());
+  const auto last_exit = ReadNumber(install.root() + "/bin/xulrunner/probe-exit.txt");
+  ASSERT_TRUE(last_exit);
+  EXPECT_GE(*last_exit - start, 8000) << "the second instance ends last";
+  EXPECT_GE(ended, *last_exit) << "the launcher ended before the second instance";
+  EXPECT_LT(ended - *last_exit, 4000) << seen.output;
+  EXPECT_EQ(seen.traces.back(), "App Stop...");
+}
+
+// A 24-bit bottom-up BMP as the driver writes it.
+struct Bmp {
+  int width = 0, height = 0;
+  std::string bytes;
+  std::uint32_t Pixel(int x, int y) const {
+    const int row = (width * 3 + 3) / 4 * 4;
+    const std::size_t at = 54 + static_cast<std::size_t>(height - 1 - y) * row + x * 3;
+    const auto b = static_cast<unsigned char>(bytes[at]);
+    const auto g = static_cast<unsigned char>(bytes[at + 1]);
+    const auto r = static_cast<unsigned char>(bytes[at + 2]);
+    return (r << 16) | (g << 8) | b;
+  }
+};
+
+std::optional<Bmp> ReadBmp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream data;
+  data << in.rdbuf();
+  Bmp bmp;
+  bmp.bytes = data.str();
+  if (bmp.bytes.size() < 54 || bmp.bytes[0] != 'B')
+    return std::nullopt;
+  auto read32 = [&](int at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+      v = (v << 8) | static_cast<unsigned char>(bmp.bytes[at + i]);
+    return static_cast<int>(v);
+  };
+  bmp.width = read32(18);
+  bmp.height = read32(22);
+  return bmp;
+}
+
+// A solid 40 x 20 picture, as a BMP that GDI+ reads.
+std::string SolidBmp(int width, int height, std::uint32_t rgb) {
+  const int row = (width * 3 + 3) / 4 * 4;
+  std::string bmp(54 + row * height, '\0');
+  auto put32 = [&](int at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(bmp.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, width);
+  put32(22, height);
+  bmp[26] = 1;
+  bmp[28] = 24;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      bmp[54 + y * row + x * 3] = static_cast<char>(rgb & 0xFF);
+      bmp[54 + y * row + x * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
+      bmp[54 + y * row + x * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
+    }
+  return bmp;
+}
+
+struct Box {
+  int x = 0, y = 0, w = 0, h = 0;
+  unsigned long style = 0;
+};
+
+std::optional<Box> SplashOf(const Seen& seen) {
+  for (const std::string& w : seen.windows) {
+    Box b;
+    // The splash has no title: "|x,y,w,h|style".
+    if (w.rfind('|', 0) == 0 &&
+        std::sscanf(w.c_str(), "|%d,%d,%d,%d|%lx", &b.x, &b.y, &b.w, &b.h, &b.style) == 5)
+      return b;
+  }
+  return std::nullopt;
+}
+
+TEST(WineSplash, SplashOnScreenCentredTopmostWithPictureAndFrame) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=3\r\n");
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "window_after_ms=1000\nlifetime_ms=10000\n");
+  const std::string shot = std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine.bmp";
+  const Seen seen = Drive(install, {}, {"--shot", "700", WindowsPath(shot)});
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto splash = SplashOf(seen);
+  ASSERT_TRUE(splash) << seen.output;
+  const auto bmp = ReadBmp(shot);
+  ASSERT_TRUE(bmp) << "no screenshot";
+  EXPECT_EQ(splash->w, 277);
+  EXPECT_EQ(splash->h, 85);
+  EXPECT_NEAR(splash->x, (bmp->width - 277) / 2.0, 1.0);
+  EXPECT_NEAR(splash->y, (bmp->height - 85) / 2.0, 1.0);
+  EXPECT_TRUE(std::stoul(seen.shot_style, nullptr, 16) & 0x8) << "WS_EX_TOPMOST";
+  EXPECT_EQ(bmp->Pixel(splash->x + 4, splash->y + 4), 0xFF0000u) << "picture at 4,4";
+  EXPECT_EQ(bmp->Pixel(splash->x + 43, splash->y + 23), 0xFF0000u);
+  EXPECT_EQ(bmp->Pixel(splash->x + 44, splash->y + 24), 0xFFFFFFu) << "white around it";
+  EXPECT_EQ(bmp->Pixel(splash->x + 200, splash->y + 60), 0xFFFFFFu);
+  const std::uint32_t frame = bmp->Pixel(splash->x, splash->y);
+  EXPECT_NE(frame, 0xFFFFFFu) << "a frame, in the 3-D shadow colour";
+  EXPECT_EQ(bmp->Pixel(splash->x + 276, splash->y + 84), frame);
+  EXPECT_EQ(bmp->Pixel(splash->x + 138, splash->y + 84), frame);
+}
+
+TEST(WineSplash, EndsShortlyAfterTheApplicationsWindowAppears) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=1\r\n");
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0x00FF00));
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "window_after_ms=3000\nlifetime_ms=15000\n");
+  const Seen seen = Drive(install, {});
+  const std::int64_t ended = WallMs();
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto window = ReadNumber(install.root() + "/bin/xulrunner/probe-window.txt");
+  ASSERT_TRUE(window) << seen.output;
+  EXPECT_GE(ended, *window);
+  EXPECT_LT(ended - *window, 4000) << seen.output;
+  EXPECT_TRUE(Traced(seen, "tmrQuit execute..."));
+}
+
+TEST(WineSplash, EndsAtOnceWhenTheApplicationExitsEarly) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=20\r\n");
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0x00FF00));
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "lifetime_ms=2000\n");
+  const std::int64_t start = WallMs();
+  const Seen seen = Drive(install, {});
+  const std::int64_t ended = WallMs();
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto exited = ReadNumber(install.root() + "/bin/xulrunner/probe-exit.txt");
+  ASSERT_TRUE(exited);
+  EXPECT_LT(ended - *exited, 2500) << "the process watch looks every 100 ms";
+  EXPECT_LT(ended - start, 15000) << "long before the 20 s duration";
+  EXPECT_FALSE(Traced(seen, "tmrQuit execute..."));
+  EXPECT_EQ(seen.traces.back(), "App Stop...");
+}
+
+TEST(WineSplash, ClickStartsTheClosingAtOnce) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=30\r\n");
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0x0000FF));
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "window_after_ms=0\nlifetime_ms=40000\n");
+  const std::int64_t start = WallMs();
+  const Seen seen = Drive(install, {}, {"--click", "1500"});
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  EXPECT_LT(WallMs() - start, 20000) << "the click did not cut the 30 s duration short";
+  EXPECT_TRUE(Traced(seen, "tmrQuit execute..."));
+}
+
+}  // namespace
+}  // namespace launcher::wine_testing
