@@ -10,25 +10,13 @@
 
 #include "child_process.h"
 #include "install_dir.h"
+#include "test_support.h"
 #include "x11_windows.h"
 
 namespace launcher::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::int64_t WallMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::optional<std::int64_t> ReadNumber(const std::string& path) {
-  std::ifstream in(path);
-  long long value = 0;
-  if (in >> value)
-    return value;
-  return std::nullopt;
-}
 
 class LinuxSilent : public ::testing::Test {
  protected:

@@ -18,17 +18,13 @@
 
 #include "child_process.h"
 #include "install_dir.h"
+#include "test_support.h"
 #include "x_session.h"
 
 namespace launcher::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::int64_t WallMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 struct Rgb {
   int r, g, b;
@@ -39,43 +35,6 @@ std::ostream& operator<<(std::ostream& out, const Rgb& c) {
   return out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
 }
 
-// A 24-bit BMP of one colour, which every picture loader reads.
-std::string SolidBmp(int width, int height, Rgb colour) {
-  const int row = (width * 3 + 3) / 4 * 4;
-  const int size = 54 + row * height;
-  std::string bmp(static_cast<std::size_t>(size), '\0');
-  auto put32 = [&](int at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put32(2, size);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, width);
-  put32(22, height);
-  bmp[26] = 1;
-  bmp[28] = 24;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int at = 54 + y * row + x * 3;
-      bmp[at] = static_cast<char>(colour.b);
-      bmp[at + 1] = static_cast<char>(colour.g);
-      bmp[at + 2] = static_cast<char>(colour.r);
-    }
-  }
-  return bmp;
-}
-
-std::optional<std::int64_t> ReadNumber(const std::string& path) {
-  std::ifstream in(path);
-  long long value = 0;
-  if (in >> value)
-    return value;
-  return std::nullopt;
-}
-
 class LinuxSplash : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,7 +42,7 @@ class LinuxSplash : public ::testing::Test {
     ASSERT_TRUE(session_->ready()) << session_->error();
     display_ = XOpenDisplay(session_->display().c_str());
     ASSERT_NE(display_, nullptr);
-    dir_.WriteFile("bin/pic.bmp", SolidBmp(40, 20, kRed));
+    dir_.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
     dir_.InstallProbe("bin/xulrunner/quarven");
   }
   void TearDown() override {

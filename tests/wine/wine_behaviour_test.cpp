@@ -12,17 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include "test_support.h"
 #include "wine_install.h"
 
 namespace launcher::wine_testing {
 namespace {
 
-using namespace std::chrono_literals;
+using launcher::testing::ReadNumber;
+using launcher::testing::SolidBmp;
+using launcher::testing::WallMs;
 
-std::int64_t WallMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
+using namespace std::chrono_literals;
 
 // What the driver saw of one run of the launcher.
 struct Seen {
@@ -144,14 +144,6 @@ TEST(WineStartupError, CommandLineEndingInSwitchAndBrokenSettingsLine) {
                      "QUARVENlauncher GetINISettingsError"));
 }
 
-std::optional<std::int64_t> ReadNumber(const std::string& path) {
-  std::ifstream in(path);
-  long long value = 0;
-  if (in >> value)
-    return value;
-  return std::nullopt;
-}
-
 TEST(WineSilent, OutlivesTheApplicationAndEveryInstanceOfIt) {
   WineInstall install("Quarven App", "launcher.exe");
   install.WriteFile("bin/launcher.ini", "[resources]\r\nname=Quarven\r\n");
@@ -207,32 +199,6 @@ std::optional<Bmp> ReadBmp(const std::string& path) {
   };
   bmp.width = read32(18);
   bmp.height = read32(22);
-  return bmp;
-}
-
-// A solid 40 x 20 picture, as a BMP that GDI+ reads.
-std::string SolidBmp(int width, int height, std::uint32_t rgb) {
-  const int row = (width * 3 + 3) / 4 * 4;
-  std::string bmp(54 + row * height, '\0');
-  auto put32 = [&](int at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put32(2, static_cast<std::uint32_t>(bmp.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, width);
-  put32(22, height);
-  bmp[26] = 1;
-  bmp[28] = 24;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      bmp[54 + y * row + x * 3] = static_cast<char>(rgb & 0xFF);
-      bmp[54 + y * row + x * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
-      bmp[54 + y * row + x * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
-    }
   return bmp;
 }
 
