@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/runtime_error.h"
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
 // GDI+ needs what WIN32_LEAN_AND_MEAN leaves out of <windows.h>.
@@ -28,17 +29,6 @@ constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 26;
 
 // Win32 forms whose window still exists; the event loop runs while there is one.
 int g_open_forms = 0;
-
-std::wstring ToWide(const std::string& text) {
-  if (text.empty())
-    return std::wstring();
-  const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX));
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-  if (size > 0)
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), size);
-  return out;
-}
 
 // A 32-bit top-down DIB section holding premultiplied BGRA, the form GDI blends.
 class PixelBitmap {

@@ -1,6 +1,5 @@
 #include "platform/win32/win32_platform.h"
 
-#include <climits>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -9,42 +8,12 @@
 #include "platform/runtime_error.h"
 #include "platform/text_file.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
 namespace launcher {
 
 namespace {
-
-// The conversion services count in int; no text of the launcher comes near
-// that, but a length must never wrap to a negative count.
-int ClampLength(std::size_t size) {
-  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
-}
-
-std::wstring ToWide(std::string_view text, UINT code_page = CP_UTF8) {
-  if (text.empty())
-    return {};
-  const int length = ClampLength(text.size());
-  const int size = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
-  if (size <= 0)
-    return {};
-  std::wstring out(size, L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), length, out.data(), size);
-  return out;
-}
-
-std::string ToUtf8(std::wstring_view text) {
-  if (text.empty())
-    return {};
-  const int length = ClampLength(text.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0)
-    return {};
-  std::string out(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
-  return out;
-}
 
 // Settings files are stored in the system's ANSI code page.
 std::string DecodeAnsi(std::string_view bytes) {

@@ -1,10 +1,10 @@
 #include "platform/win32/win32_processes.h"
 
-#include <climits>
 #include <exception>
 #include <string_view>
 #include <vector>
 
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
 // The K32 names live in kernel32 (Windows 7 and later), so no psapi import
@@ -47,19 +47,6 @@ struct Slot {
 std::vector<Slot> g_slots;
 std::vector<std::uint32_t> g_free;
 std::wstring g_path_buffer;  // scratch for path queries
-
-std::string ToUtf8(std::wstring_view text) {
-  if (text.empty())
-    return {};
-  const int length = text.size() > INT_MAX ? INT_MAX : static_cast<int>(text.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0)
-    return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
-  return out;
-}
 
 // Window handles are 32-bit significant on 64-bit Windows too; the system
 // widens them with the sign.

@@ -1,0 +1,17 @@
+// UTF-8 <-> UTF-16 for the Windows backend: the logic speaks UTF-8, Windows UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/win32/win32_windows.h"
+
+namespace launcher {
+
+// Text in `code_page` (UTF-8 unless told otherwise) as UTF-16; empty when it cannot be read.
+std::wstring ToWide(std::string_view text, UINT code_page = CP_UTF8);
+
+// UTF-16 as UTF-8; empty when it cannot be converted.
+std::string ToUtf8(std::wstring_view text);
+
+}  // namespace launcher
