@@ -25,7 +25,11 @@
 #include <unistd.h>
 #endif
 
+#include "test_support.h"
+
 namespace {
+
+using launcher::testing::WallMs;
 
 #ifdef _WIN32
 std::string ToUtf8(const wchar_t* text) {
@@ -96,11 +100,6 @@ void WriteFileUtf8(const std::string& path, const std::string& content) {
 }
 const char kSep = '/';
 #endif
-
-std::int64_t WallMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 std::map<std::string, std::string> ReadCue(const std::string& path) {
   std::map<std::string, std::string> cue;
