@@ -19,6 +19,7 @@ now_ms() { date +%s%3N; }
 
 [ -f "$package" ] || fail "$package is missing: run scripts/package first"
 [ -f "$probe" ] || fail "$probe is missing: build the tests first"
+package=$(realpath "$package") probe=$(realpath "$probe") work=$(realpath -m "$work")
 echo "package: $package"
 
 if [ "$system" == windows ]; then
@@ -30,6 +31,7 @@ if [ "$system" == windows ]; then
   prefix_loader=$loader
   [ "$arch" == win64 ] && prefix_loader=$wine64
   # The prefix outlives the run (it takes seconds to make); the rest does not.
+  mkdir -p "$WINEPREFIX"
   find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix -exec rm -rf {} +
   cmake -DWINE="$prefix_loader" -DWINESERVER="$wineserver" -DARCH=$arch \
     -DPREFIX="$WINEPREFIX" -P "$prefix_script" || fail "cannot make the Wine prefix"
@@ -91,7 +93,8 @@ run_launcher() {
   shift
   local log="$work/launcher-output.txt"
   if [ "$system" == windows ]; then
-    WINEDEBUG=-all,+debugstr timeout -k 5 "$limit" "$loader" "$top/$exe" "$@" >"$log" 2>&1
+    # Wine 8 logs OutputDebugString text on its "seh" channel as a warning.
+    WINEDEBUG=-all,warn+seh timeout -k 5 "$limit" "$loader" "$top/$exe" "$@" >"$log" 2>&1
   else
     timeout -k 5 "$limit" "$top/$exe" "$@" >"$log" 2>&1
   fi
