@@ -43,7 +43,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   cls.lpfnWndProc = DemoWindowProc;
   cls.hInstance = instance;
   cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  // The dialog colour of the label, so that the window reads as one surface.
+  cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   cls.lpszClassName = L"QuarvenDemo";
   RegisterClassW(&cls);
   // Top left, away from the splash in the middle of the screen.
