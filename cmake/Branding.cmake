@@ -8,7 +8,9 @@ set(LAUNCHER_COMPANY_NAME "" CACHE STRING
     "Company name in the version information (empty: none)")
 set(LAUNCHER_FILE_DESCRIPTION "launcher" CACHE STRING
     "File description in the version information")
-set(LAUNCHER_ICON "${PROJECT_SOURCE_DIR}/src/resources/launcher.svg" CACHE FILEPATH
+# Also included by the standalone Windows test harnesses: paths go from here.
+get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(LAUNCHER_ICON "${LAUNCHER_SOURCE_ROOT}/src/resources/launcher.svg" CACHE FILEPATH
     "The icon: an SVG drawing (rendered at 16, 32, 48 and 256 pixels) or a Windows .ico file")
 
 find_program(LAUNCHER_RSVG_CONVERT rsvg-convert)
