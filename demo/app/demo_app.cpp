@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), "Quarven demo application");
   gtk_window_set_default_size(GTK_WINDOW(window), 520, 200);
+  // Top left, away from the splash in the middle of the screen.
+  gtk_window_move(GTK_WINDOW(window), 24, 24);
   GtkWidget* label = gtk_label_new(text.c_str());
   gtk_widget_set_margin_start(label, 16);
   gtk_widget_set_margin_end(label, 16);
