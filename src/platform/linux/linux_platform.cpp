@@ -228,7 +228,9 @@ void LinuxPlatform::CloseProcess(ProcessHandle process) {
 
 void LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
   // A copy: the visitor's own queries may not disturb the walk.
-  for (const WindowHandle window : windows_.TopLevel()) {
+  const std::vector<WindowHandle> windows = windows_.TopLevel();
+  const X11Windows::Batch batch(windows_, windows);
+  for (const WindowHandle window : windows) {
     if (!visit(window))
       return;
   }
