@@ -117,7 +117,7 @@ std::string EncodingOf(std::string_view name) {
   if (encoding.size() > 2 && encoding.compare(encoding.size() - 2, 2, "-0") == 0)
     encoding.resize(encoding.size() - 2);
   if (encoding.compare(0, 7, "ISO8859") == 0)
-    encoding.insert(3, "-");
+    return "ISO-" + encoding.substr(3);
   return encoding;
 }
 

@@ -131,8 +131,8 @@ class GtkForm : public Form {
     if (!open_ || !enabled || interval_ms == 0)
       return;
     auto* tick = new Tick{this, timer};
-    timers_[timer] = g_timeout_add_full(G_PRIORITY_DEFAULT, interval_ms, &GtkForm::OnTick, tick,
-                                        [](gpointer data) { delete static_cast<Tick*>(data); });
+    timers_[timer] = tk_.g_timeout_add_full(G_PRIORITY_DEFAULT, interval_ms, &GtkForm::OnTick, tick,
+                                            [](gpointer data) { delete static_cast<Tick*>(data); });
   }
 
   void Close() override {
@@ -163,7 +163,7 @@ class GtkForm : public Form {
     const auto it = timers_.find(timer);
     if (it == timers_.end())
       return;
-    g_source_remove(it->second);
+    tk_.g_source_remove(it->second);
     timers_.erase(it);
   }
 
@@ -243,9 +243,9 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
   GError* error = nullptr;
   GdkPixbuf* pixbuf = tk.gdk_pixbuf_new_from_file(path.c_str(), &error);
   if (pixbuf == nullptr) {
-    const bool denied =
-        error != nullptr && error->domain == G_FILE_ERROR && error->code == G_FILE_ERROR_ACCES;
-    g_clear_error(&error);
+    const bool denied = error != nullptr && error->domain == tk.g_file_error_quark() &&
+                        error->code == G_FILE_ERROR_ACCES;
+    tk.g_clear_error(&error);
     Raise(denied ? kErrPermissionDenied : kErrInvalidPicture);
   }
   return std::make_unique<GdkPicture>(tk, pixbuf);
@@ -276,8 +276,9 @@ ScreenMetrics QueryGdkScreen() {
 }
 
 void RunGtkEventLoop() {
+  // Forms are open only once the toolkit is loaded.
   while (g_open_forms > 0)
-    g_main_context_iteration(nullptr, TRUE);
+    LoadToolkit().g_main_context_iteration(nullptr, TRUE);
 }
 
 }  // namespace launcher

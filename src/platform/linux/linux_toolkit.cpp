@@ -67,4 +67,24 @@ const std::string& ToolkitLoadError() {
   return State().error;
 }
 
+const MainContext* LoadedMainContext() {
+  static MainContext context;
+  if (context.iteration == nullptr) {
+    // RTLD_NOLOAD: only a GLib that is already there. A handle found is kept,
+    // which keeps the library in place.
+    void* glib = dlopen("libglib-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    if (glib == nullptr)
+      return nullptr;
+    context.pending =
+        reinterpret_cast<decltype(context.pending)>(dlsym(glib, "g_main_context_pending"));
+    context.iteration =
+        reinterpret_cast<decltype(context.iteration)>(dlsym(glib, "g_main_context_iteration"));
+    if (context.pending == nullptr || context.iteration == nullptr) {
+      context = MainContext{};
+      return nullptr;
+    }
+  }
+  return &context;
+}
+
 }  // namespace launcher

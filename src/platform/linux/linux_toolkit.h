@@ -1,6 +1,7 @@
-// The window toolkit (GTK 3 with GDK, GdkPixbuf and cairo), loaded at run
-// time on the first form, picture, screen query or message box, so that a run
-// that shows no window never loads it. Only GLib is linked.
+// The window toolkit (GTK 3 with GLib, GDK, GdkPixbuf and cairo), loaded at
+// run time on the first form, picture, screen query or message box, so that a
+// run that shows no window never loads it: loading it is most of what a
+// launcher start would cost otherwise.
 #pragma once
 
 // The toolkit's headers give the types; casts stay plain, so that no type
@@ -35,5 +36,16 @@ const Toolkit& LoadToolkit();
 
 // Why the toolkit could not be loaded; empty while it loads or was not tried.
 const std::string& ToolkitLoadError();
+
+// The pump of GLib's default main context, the launcher's event loop.
+struct MainContext {
+  decltype(&::g_main_context_pending) pending = nullptr;
+  decltype(&::g_main_context_iteration) iteration = nullptr;
+};
+
+// The event loop's pump where GLib is in the process (the toolkit brought
+// it, or the program the backend runs in links it); nullptr where it is not,
+// and then nothing can be pending. Never loads GLib itself.
+const MainContext* LoadedMainContext();
 
 }  // namespace launcher

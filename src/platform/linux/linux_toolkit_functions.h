@@ -31,7 +31,12 @@ TOOLKIT_FUNCTION(gtk_widget_show_all)
 TOOLKIT_FUNCTION(gtk_widget_destroy)
 TOOLKIT_FUNCTION(gtk_message_dialog_new)
 TOOLKIT_FUNCTION(gtk_dialog_run)
-// GObject, which the toolkit brings along
+// GLib and GObject, which the toolkit brings along
+TOOLKIT_FUNCTION(g_main_context_iteration)
+TOOLKIT_FUNCTION(g_timeout_add_full)
+TOOLKIT_FUNCTION(g_source_remove)
+TOOLKIT_FUNCTION(g_clear_error)
+TOOLKIT_FUNCTION(g_file_error_quark)
 TOOLKIT_FUNCTION(g_signal_connect_data)
 TOOLKIT_FUNCTION(g_object_ref)
 TOOLKIT_FUNCTION(g_object_unref)

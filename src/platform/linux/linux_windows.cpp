@@ -8,10 +8,8 @@
 
 #include <unistd.h>
 
-#include <xcb/res.h>
-#include <xcb/xcb.h>
-
 #include "platform/linux/linux_compound_text.h"
+#include "platform/linux/linux_xcb.h"
 
 namespace launcher {
 
@@ -93,20 +91,22 @@ std::string_view FirstString(std::string_view text) {
 
 // The format-32 items of a property of `type`; empty when it is unset or of
 // another type or format.
-std::vector<std::uint32_t> Items(const xcb_get_property_reply_t* reply, std::uint32_t type) {
+std::vector<std::uint32_t> Items(const Xcb& x,
+                                 const xcb_get_property_reply_t* reply,
+                                 std::uint32_t type) {
   if (reply == nullptr || reply->type != type || reply->format != 32)
     return {};
-  const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-  return {values, values + xcb_get_property_value_length(reply) / 4};
+  const auto* values = static_cast<const std::uint32_t*>(x.xcb_get_property_value(reply));
+  return {values, values + x.xcb_get_property_value_length(reply) / 4};
 }
 
 // The bytes of a format-8 property of any type; nothing when it is unset or
 // not text.
-std::optional<std::string_view> Text(const xcb_get_property_reply_t* reply) {
+std::optional<std::string_view> Text(const Xcb& x, const xcb_get_property_reply_t* reply) {
   if (reply == nullptr || reply->type == XCB_ATOM_NONE || reply->format != 8)
     return std::nullopt;
-  return std::string_view(static_cast<const char*>(xcb_get_property_value(reply)),
-                          static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+  return std::string_view(static_cast<const char*>(x.xcb_get_property_value(reply)),
+                          static_cast<std::size_t>(x.xcb_get_property_value_length(reply)));
 }
 
 // The cookies of one window's requests.
@@ -127,11 +127,11 @@ struct Requests {
 
 X11Windows::~X11Windows() {
   if (connection_ != nullptr)
-    xcb_disconnect(connection_);
+    xcb_->xcb_disconnect(connection_);
 }
 
 bool X11Windows::Lost() {
-  if (!lost_ && connection_ != nullptr && xcb_connection_has_error(connection_) != 0)
+  if (!lost_ && connection_ != nullptr && xcb_->xcb_connection_has_error(connection_) != 0)
     lost_ = true;
   return lost_;
 }
@@ -139,37 +139,44 @@ bool X11Windows::Lost() {
 xcb_connection_t* X11Windows::Connection() {
   if (!tried_) {
     tried_ = true;
-    // No display (DISPLAY unset, or no server there) is no failure: the window
-    // list is then empty and the launcher goes by processes alone.
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection) != 0) {
-      xcb_disconnect(connection);
+    // No display (DISPLAY unset, or no server there, or no XCB to reach it
+    // with) is no failure: the window list is then empty and the launcher
+    // goes by processes alone.
+    xcb_ = TryLoadXcb();
+    if (xcb_ == nullptr)
+      return nullptr;
+    const Xcb& x = *xcb_;
+    xcb_connection_t* connection = x.xcb_connect(nullptr, nullptr);
+    if (x.xcb_connection_has_error(connection) != 0) {
+      x.xcb_disconnect(connection);
       return nullptr;
     }
     connection_ = connection;
-    xcb_prefetch_extension_data(connection, &xcb_res_id);
+    if (x.res_id != nullptr)
+      x.xcb_prefetch_extension_data(connection, x.res_id);
     static_assert(std::size(kAtomNames) == kAtomCount);
     std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies;
     for (std::size_t i = 0; i < kAtomCount; ++i) {
-      cookies[i] = xcb_intern_atom(
+      cookies[i] = x.xcb_intern_atom(
           connection, 0, static_cast<std::uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
     }
     for (std::size_t i = 0; i < kAtomCount; ++i) {
       const Owned<xcb_intern_atom_reply_t> reply(
-          xcb_intern_atom_reply(connection, cookies[i], nullptr));
+          x.xcb_intern_atom_reply(connection, cookies[i], nullptr));
       if (reply)
         atoms_[i] = reply->atom;
     }
     // Client ids with pids came with version 1.2 of the extension.
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_res_id);
+    const xcb_query_extension_reply_t* extension =
+        x.res_id != nullptr ? x.xcb_get_extension_data(connection, x.res_id) : nullptr;
     if (extension != nullptr && extension->present) {
-      const Owned<xcb_res_query_version_reply_t> version(xcb_res_query_version_reply(
-          connection, xcb_res_query_version(connection, 1, 2), nullptr));
+      const Owned<xcb_res_query_version_reply_t> version(x.xcb_res_query_version_reply(
+          connection, x.xcb_res_query_version(connection, 1, 2), nullptr));
       has_xres_ = version && (version->server_major > 1 ||
                               (version->server_major == 1 && version->server_minor >= 2));
     }
-    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection)); it.rem > 0;
-         xcb_screen_next(&it))
+    for (auto it = x.xcb_setup_roots_iterator(x.xcb_get_setup(connection)); it.rem > 0;
+         x.xcb_screen_next(&it))
       roots_.push_back(it.data->root);
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0)
@@ -187,6 +194,7 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
   xcb_connection_t* c = Connection();
   if (c == nullptr)
     return windows;
+  const Xcb& x = *xcb_;
 
   // A manager names a check window that names itself; a stale one left by a
   // manager that has gone is missing or names nothing. Whether a manager
@@ -195,21 +203,21 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
   std::vector<xcb_get_property_cookie_t> check(count), list(count), self(count);
   std::vector<xcb_query_tree_cookie_t> tree(count);
   for (std::size_t i = 0; i < count; ++i) {
-    check[i] = xcb_get_property(c, 0, roots_[i], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
-                                kAtomListLongs);
+    check[i] = x.xcb_get_property(c, 0, roots_[i], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
+                                  kAtomListLongs);
     list[i] =
-        xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, kListLongs);
-    tree[i] = xcb_query_tree(c, roots_[i]);
+        x.xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, kListLongs);
+    tree[i] = x.xcb_query_tree(c, roots_[i]);
   }
   std::vector<bool> asked_self(count, false);
   std::vector<std::uint32_t> checked(count, XCB_WINDOW_NONE);
   for (std::size_t i = 0; i < count; ++i) {
-    const PropertyReply reply(xcb_get_property_reply(c, check[i], nullptr));
-    const auto items = Items(reply.get(), XCB_ATOM_WINDOW);
+    const PropertyReply reply(x.xcb_get_property_reply(c, check[i], nullptr));
+    const auto items = Items(x, reply.get(), XCB_ATOM_WINDOW);
     if (items.size() == 1 && reply->bytes_after == 0) {
       checked[i] = items[0];
-      self[i] = xcb_get_property(c, 0, items[0], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
-                                 kAtomListLongs);
+      self[i] = x.xcb_get_property(c, 0, items[0], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
+                                   kAtomListLongs);
       asked_self[i] = true;
     }
   }
@@ -217,32 +225,32 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
     bool managed = false;
     if (asked_self[i]) {
       xcb_generic_error_t* error = nullptr;
-      const PropertyReply reply(xcb_get_property_reply(c, self[i], &error));
+      const PropertyReply reply(x.xcb_get_property_reply(c, self[i], &error));
       if (error != nullptr) {
         ++errors_;
         std::free(error);
       }
-      const auto items = Items(reply.get(), XCB_ATOM_WINDOW);
+      const auto items = Items(x, reply.get(), XCB_ATOM_WINDOW);
       managed = items.size() == 1 && reply->bytes_after == 0 && items[0] == checked[i];
     }
-    PropertyReply clients(xcb_get_property_reply(c, list[i], nullptr));
-    const Owned<xcb_query_tree_reply_t> children(xcb_query_tree_reply(c, tree[i], nullptr));
+    PropertyReply clients(x.xcb_get_property_reply(c, list[i], nullptr));
+    const Owned<xcb_query_tree_reply_t> children(x.xcb_query_tree_reply(c, tree[i], nullptr));
     if (managed) {
       // A manager reparents clients into frames of its own; its list names the clients.
       if (clients && clients->bytes_after > 0) {
         const std::uint32_t longs =
-            (static_cast<std::uint32_t>(xcb_get_property_value_length(clients.get())) +
+            (static_cast<std::uint32_t>(x.xcb_get_property_value_length(clients.get())) +
              clients->bytes_after + 3) /
             4;
-        clients.reset(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, longs),
+        clients.reset(x.xcb_get_property_reply(
+            c, x.xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, longs),
             nullptr));
       }
-      for (const std::uint32_t window : Items(clients.get(), XCB_ATOM_WINDOW))
+      for (const std::uint32_t window : Items(x, clients.get(), XCB_ATOM_WINDOW))
         windows.push_back(window);
     } else if (children) {
-      const xcb_window_t* ids = xcb_query_tree_children(children.get());
-      windows.insert(windows.end(), ids, ids + xcb_query_tree_children_length(children.get()));
+      const xcb_window_t* ids = x.xcb_query_tree_children(children.get());
+      windows.insert(windows.end(), ids, ids + x.xcb_query_tree_children_length(children.get()));
     }
   }
   if (Lost())
@@ -287,16 +295,17 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
   xcb_connection_t* c = Connection();
   if (c == nullptr)
     return;
+  const Xcb& x = *xcb_;
 
-  auto property = [c](xcb_window_t window, std::uint32_t name, std::uint32_t type,
-                      std::uint32_t longs) {
-    return xcb_get_property(c, 0, window, name, type, 0, longs);
+  auto property = [&x, c](xcb_window_t window, std::uint32_t name, std::uint32_t type,
+                          std::uint32_t longs) {
+    return x.xcb_get_property(c, 0, window, name, type, 0, longs);
   };
   std::vector<Requests> requests(windows.size());
   for (std::size_t i = 0; i < windows.size(); ++i) {
     const xcb_window_t w = windows[i];
     Requests& r = requests[i];
-    r.attributes = xcb_get_window_attributes(c, w);
+    r.attributes = x.xcb_get_window_attributes(c, w);
     // Only the first item of these two is ever looked at.
     r.wm_state = property(w, atoms_[kWmState], atoms_[kWmState], 1);
     r.transient_for = property(w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1);
@@ -306,7 +315,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     r.name = property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
     if (has_xres_) {
       const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-      r.client = xcb_res_query_client_ids(c, 1, &spec);
+      r.client = x.xcb_res_query_client_ids(c, 1, &spec);
     } else {
       r.pid = property(w, atoms_[kNetWmPid], XCB_ATOM_CARDINAL, 1);
       r.machine = property(w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
@@ -314,9 +323,9 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
   }
 
   // Windows can vanish while we look at them: their errors are counted, never fatal.
-  auto read = [this, c](xcb_get_property_cookie_t cookie) {
+  auto read = [this, &x, c](xcb_get_property_cookie_t cookie) {
     xcb_generic_error_t* error = nullptr;
-    PropertyReply reply(xcb_get_property_reply(c, cookie, &error));
+    PropertyReply reply(x.xcb_get_property_reply(c, cookie, &error));
     if (error != nullptr) {
       ++errors_;
       std::free(error);
@@ -327,7 +336,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
   auto whole = [&](xcb_window_t window, std::uint32_t name, PropertyReply reply) {
     if (reply && reply->bytes_after > 0) {
       const std::uint32_t longs =
-          (static_cast<std::uint32_t>(xcb_get_property_value_length(reply.get())) +
+          (static_cast<std::uint32_t>(x.xcb_get_property_value_length(reply.get())) +
            reply->bytes_after + 3) /
           4;
       reply = read(property(window, name, XCB_GET_PROPERTY_TYPE_ANY, longs));
@@ -343,7 +352,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
 
     xcb_generic_error_t* error = nullptr;
     const Owned<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, r.attributes, &error));
+        x.xcb_get_window_attributes_reply(c, r.attributes, &error));
     if (error != nullptr) {
       ++errors_;
       std::free(error);
@@ -359,13 +368,13 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     // manager, which is unmapped but still shown as far as its application
     // is concerned, as a minimized window is visible on Windows.
     if (attributes) {
-      const auto wm = Items(wm_state.get(), atoms_[kWmState]);
+      const auto wm = Items(x, wm_state.get(), atoms_[kWmState]);
       f.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE ||
                   (!wm.empty() && (wm[0] == kNormalState || wm[0] == kIconicState));
     }
 
     // Transient for the root means "for the whole group": no owner window.
-    const auto owner = Items(transient_for.get(), XCB_ATOM_WINDOW);
+    const auto owner = Items(x, transient_for.get(), XCB_ATOM_WINDOW);
     if (!owner.empty() && owner[0] != XCB_WINDOW_NONE && !IsRoot(owner[0]))
       f.owner = owner[0];
 
@@ -381,7 +390,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     // The first type in the list that we know decides, as the manager would take it.
     if (attributes && attributes->override_redirect)
       f.style |= kExToolWindow;
-    for (const std::uint32_t candidate : Items(type.get(), XCB_ATOM_ATOM)) {
+    for (const std::uint32_t candidate : Items(x, type.get(), XCB_ATOM_ATOM)) {
       const auto known =
           std::find(atoms_.begin() + kTypeNormal, atoms_.begin() + kTypeSplash + 1, candidate);
       if (known == atoms_.begin() + kTypeSplash + 1)
@@ -390,7 +399,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
         f.style |= kExToolWindow;
       break;
     }
-    for (const std::uint32_t s : Items(state.get(), XCB_ATOM_ATOM)) {
+    for (const std::uint32_t s : Items(x, state.get(), XCB_ATOM_ATOM)) {
       if (s == atoms_[kStateSkipTaskbar])
         f.style |= kExToolWindow;
     }
@@ -398,10 +407,11 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
       f.style |= kExAppWindow;
 
     // The title: _NET_WM_NAME in UTF-8, else WM_NAME in whatever it is in.
-    if (const auto modern = Text(net_name.get()); modern && net_name->type == atoms_[kUtf8String])
+    if (const auto modern = Text(x, net_name.get());
+        modern && net_name->type == atoms_[kUtf8String])
       f.title = FirstString(*modern);
     if (f.title.empty()) {
-      if (const auto legacy = Text(name.get())) {
+      if (const auto legacy = Text(x, name.get())) {
         if (name->type == XCB_ATOM_STRING) {
           f.title = Latin1ToUtf8(FirstString(*legacy));
         } else if (name->type == atoms_[kCompoundText]) {
@@ -420,18 +430,18 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     if (has_xres_) {
       xcb_generic_error_t* res_error = nullptr;
       const Owned<xcb_res_query_client_ids_reply_t> ids(
-          xcb_res_query_client_ids_reply(c, r.client, &res_error));
+          x.xcb_res_query_client_ids_reply(c, r.client, &res_error));
       if (res_error != nullptr) {
         ++errors_;
         std::free(res_error);
       }
       std::int32_t pid = -1;
       if (ids) {
-        for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0 && pid <= 0;
-             xcb_res_client_id_value_next(&it)) {
+        for (auto it = x.xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0 && pid <= 0;
+             x.xcb_res_client_id_value_next(&it)) {
           if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
               it.data->length >= 4)
-            pid = static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
+            pid = static_cast<std::int32_t>(*x.xcb_res_client_id_value_value(it.data));
         }
       }
       if (pid > 0) {
@@ -452,10 +462,10 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     const PropertyReply pid = read(requests[i].pid);
     const PropertyReply machine =
         whole(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, read(requests[i].machine));
-    const auto value = Items(pid.get(), XCB_ATOM_CARDINAL);
+    const auto value = Items(x, pid.get(), XCB_ATOM_CARDINAL);
     if (value.empty() || value[0] == 0)
       continue;
-    if (const auto text = Text(machine.get())) {
+    if (const auto text = Text(x, machine.get())) {
       const std::string host = ShortHostName(std::string(*text));
       if (!host.empty() && host != host_)
         continue;

@@ -1,5 +1,6 @@
-// Top-level windows on Linux, read from the X server through XCB on a
-// connection of our own, opened on first use and kept.
+// Top-level windows on Linux, read from the X server through XCB (loaded at
+// run time, linux_xcb.h) on a connection of our own, opened on first use and
+// kept.
 //
 // Every question about a window takes one request or more. Asked one at a
 // time, each would wait for its answer in turn; so the questions about all the
@@ -18,6 +19,8 @@
 struct xcb_connection_t;
 
 namespace launcher {
+
+struct Xcb;
 
 class X11Windows {
  public:
@@ -107,6 +110,7 @@ class X11Windows {
   // Notes a failed connection, after which every question finds nothing.
   bool Lost();
 
+  const Xcb* xcb_ = nullptr;
   xcb_connection_t* connection_ = nullptr;
   bool tried_ = false;
   bool lost_ = false;
