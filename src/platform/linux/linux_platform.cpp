@@ -299,12 +299,12 @@ std::int64_t LinuxPlatform::MonotonicMs() {
 }
 
 void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
-  ReapChildren();
+  // Ended children are collected by the event pump that follows every sleep
+  // of a pause, and by each process listing.
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR)
-    ReapChildren();
-  ReapChildren();
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 void LinuxPlatform::PumpEvents() {

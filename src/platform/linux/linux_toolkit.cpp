@@ -1,6 +1,9 @@
 #include "platform/linux/linux_toolkit.h"
 
 #include <dlfcn.h>
+#include <link.h>
+
+#include <string_view>
 
 #include "platform/runtime_error.h"
 
@@ -67,24 +70,49 @@ const std::string& ToolkitLoadError() {
   return State().error;
 }
 
-const MainContext* LoadedMainContext() {
-  static MainContext context;
-  if (context.iteration == nullptr) {
-    // RTLD_NOLOAD: only a GLib that is already there. A handle found is kept,
-    // which keeps the library in place.
-    void* glib = dlopen("libglib-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    if (glib == nullptr)
-      return nullptr;
+namespace {
+
+// A GLib that the program itself links (a test, say), found among the loaded
+// objects without touching the file system.
+MainContext LinkedGlib() {
+  std::string path;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) {
+        const std::string_view name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (name.find("/libglib-2.0.so") == std::string_view::npos)
+          return 0;
+        static_cast<std::string*>(data)->assign(name);
+        return 1;
+      },
+      &path);
+  MainContext context;
+  // By its full path, an object already loaded is found without a search.
+  if (void* glib = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
     context.pending =
         reinterpret_cast<decltype(context.pending)>(dlsym(glib, "g_main_context_pending"));
     context.iteration =
         reinterpret_cast<decltype(context.iteration)>(dlsym(glib, "g_main_context_iteration"));
-    if (context.pending == nullptr || context.iteration == nullptr) {
+    if (context.pending == nullptr || context.iteration == nullptr)
       context = MainContext{};
-      return nullptr;
-    }
   }
-  return &context;
+  return context;
+}
+
+}  // namespace
+
+const MainContext* LoadedMainContext() {
+  static const MainContext linked = LinkedGlib();
+  if (linked.iteration != nullptr)
+    return &linked;
+  static MainContext from_toolkit;
+  if (from_toolkit.iteration == nullptr) {
+    const Loaded& loaded = State();
+    if (!loaded.ok)
+      return nullptr;
+    from_toolkit = {loaded.functions.g_main_context_pending,
+                    loaded.functions.g_main_context_iteration};
+  }
+  return &from_toolkit;
 }
 
 }  // namespace launcher

@@ -32,6 +32,7 @@ TOOLKIT_FUNCTION(gtk_widget_destroy)
 TOOLKIT_FUNCTION(gtk_message_dialog_new)
 TOOLKIT_FUNCTION(gtk_dialog_run)
 // GLib and GObject, which the toolkit brings along
+TOOLKIT_FUNCTION(g_main_context_pending)
 TOOLKIT_FUNCTION(g_main_context_iteration)
 TOOLKIT_FUNCTION(g_timeout_add_full)
 TOOLKIT_FUNCTION(g_source_remove)
