@@ -299,12 +299,12 @@ std::int64_t LinuxPlatform::MonotonicMs() {
 }
 
 void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
-  // Ended children are collected by the event pump that follows every sleep
-  // of a pause, and by each process listing.
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+  // Once, after the sleep: a child that ended during it is collected now.
+  ReapChildren();
 }
 
 void LinuxPlatform::PumpEvents() {
