@@ -258,14 +258,21 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
   return windows;
 }
 
-X11Windows::Batch::Batch(X11Windows& owner, std::vector<WindowHandle> windows) : owner_(owner) {
+X11Windows::Batch::Batch(X11Windows& owner, std::vector<WindowHandle> windows)
+    : owner_(owner), active_(!owner.batching_) {
+  // An enumeration inside another one keeps the outer batch.
+  if (!active_)
+    return;
   owner_.batching_ = true;
   owner_.batch_fetched_ = false;
   owner_.batch_windows_ = std::move(windows);
   owner_.batch_facts_.clear();
+  owner_.batch_hint_ = 0;
 }
 
 X11Windows::Batch::~Batch() {
+  if (!active_)
+    return;
   owner_.batching_ = false;
   owner_.batch_fetched_ = false;
   owner_.batch_windows_.clear();
@@ -274,13 +281,19 @@ X11Windows::Batch::~Batch() {
 
 const X11Windows::Facts& X11Windows::FactsOf(WindowHandle window) {
   if (batching_) {
-    const auto it = std::find(batch_windows_.begin(), batch_windows_.end(), window);
-    if (it != batch_windows_.end()) {
+    // The questions come window by window in listed order: look where the
+    // last one was first.
+    std::size_t index = batch_hint_;
+    if (index >= batch_windows_.size() || batch_windows_[index] != window)
+      index = static_cast<std::size_t>(
+          std::find(batch_windows_.begin(), batch_windows_.end(), window) - batch_windows_.begin());
+    if (index < batch_windows_.size()) {
       if (!batch_fetched_) {
         batch_fetched_ = true;
         Fetch(batch_windows_, batch_facts_);
       }
-      return batch_facts_[static_cast<std::size_t>(it - batch_windows_.begin())];
+      batch_hint_ = index;
+      return batch_facts_[index];
     }
   }
   Fetch({window}, single_);

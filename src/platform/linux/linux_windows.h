@@ -41,10 +41,10 @@ class X11Windows {
 
   // While a batch lives, the first question about one of its windows fetches
   // the facts of all of them at once, and the later ones are answered from
-  // those. Fetching at the first question rather than at the start keeps the
-  // answers as fresh as when each window was asked about alone: a window that
-  // goes between the listing and the questions is seen gone. Questions about
-  // other windows are fetched alone, as without a batch.
+  // those: the batch is a snapshot taken at its first question. Taken then
+  // rather than when the batch begins, so that a window that goes between the
+  // listing and the questions is seen gone, as when each was asked about
+  // alone. Questions about other windows are fetched alone, as without a batch.
   class Batch {
    public:
     Batch(X11Windows& owner, std::vector<WindowHandle> windows);
@@ -54,6 +54,7 @@ class X11Windows {
 
    private:
     X11Windows& owner_;
+    bool active_;
   };
 
   // Whether a display is open and usable (opens it if not tried yet).
@@ -125,6 +126,7 @@ class X11Windows {
   bool batch_fetched_ = false;
   std::vector<WindowHandle> batch_windows_;
   std::vector<Facts> batch_facts_;
+  std::size_t batch_hint_ = 0;
   // Facts of a window asked about outside a batch.
   std::vector<Facts> single_;
 };
