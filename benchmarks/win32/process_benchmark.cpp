@@ -1,7 +1,9 @@
 // The process snapshot of the Windows backend beside its floor, the least
 // work that reads the same facts: listing the ids, and for each process
 // opening it for the limited query, asking its executable's full path and
-// closing it. Prints one JSON object; scripts/bench runs it under Wine.
+// closing it. And the check of the process watch (is this very process
+// running?) beside listing the ids and asking its own path that way. Prints
+// one JSON object; scripts/bench runs it under Wine.
 //
 //   process_benchmark.exe [--quick] [--children N]
 //   process_benchmark.exe --child          (what the children run: waits)
@@ -61,6 +63,28 @@ std::size_t Snapshot() {
   return launcher::funGetPoccessList(true).size();
 }
 
+std::string g_self_path;
+
+std::size_t WatchFloor() {
+  const std::vector<DWORD> ids = ListIds();
+  const DWORD self = GetCurrentProcessId();
+  if (std::find(ids.begin(), ids.end(), self) == ids.end())
+    return 0;
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self);
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = static_cast<DWORD>(std::size(path));
+  const bool found = process != nullptr && QueryFullProcessImageNameW(process, 0, path, &size);
+  if (process != nullptr)
+    CloseHandle(process);
+  return found ? 1 : 0;
+}
+
+std::size_t Watch() {
+  return launcher::funIsAppRunning(static_cast<std::int32_t>(GetCurrentProcessId()), g_self_path)
+             ? 1
+             : 0;
+}
+
 // Runs `work` in rounds of `batch` for about `seconds`; seconds per call.
 template <typename Work>
 double PerCall(Work work, double seconds, std::size_t* result) {
@@ -109,6 +133,8 @@ int wmain(int argc, wchar_t** argv) {
 
   static launcher::Win32Platform platform;
   launcher::InstallPlatform(&platform);
+  g_self_path =
+      launcher::funGetProcInfo(static_cast<std::int32_t>(GetCurrentProcessId())).strExePath;
   const double seconds = quick ? 0.3 : 3.0;
   std::size_t listed = 0;
   std::size_t floor_listed = 0;
@@ -123,12 +149,24 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::sort(snapshot_times.begin(), snapshot_times.end());
   std::sort(floor_times.begin(), floor_times.end());
+  std::size_t running = 0;
+  std::size_t floor_running = 0;
+  std::vector<double> watch_times;
+  std::vector<double> watch_floor_times;
+  for (int round = 0; round < 5; ++round) {
+    watch_times.push_back(PerCall(Watch, seconds / 10, &running));
+    watch_floor_times.push_back(PerCall(WatchFloor, seconds / 10, &floor_running));
+  }
+  std::sort(watch_times.begin(), watch_times.end());
+  std::sort(watch_floor_times.begin(), watch_floor_times.end());
 
   std::printf(
       "{\"processes\": %u, \"listed\": %u, \"floor_listed\": %u, \"snapshot_us\": %.1f, "
-      "\"floor_us\": %.1f}\n",
+      "\"floor_us\": %.1f, \"watch_us\": %.1f, \"watch_floor_us\": %.1f, \"watch_found\": %s}\n",
       static_cast<unsigned>(ListIds().size()), static_cast<unsigned>(listed),
-      static_cast<unsigned>(floor_listed), snapshot_times[2] * 1e6, floor_times[2] * 1e6);
+      static_cast<unsigned>(floor_listed), snapshot_times[2] * 1e6, floor_times[2] * 1e6,
+      watch_times[2] * 1e6, watch_floor_times[2] * 1e6,
+      running == 1 && floor_running == 1 ? "true" : "false");
   std::fflush(stdout);
   for (const PROCESS_INFORMATION& info : started) {
     TerminateProcess(info.hProcess, 0);
