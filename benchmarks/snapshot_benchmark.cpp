@@ -1,11 +1,17 @@
-// One process snapshot and one window snapshot through the launcher's own
-// lists on the real Linux backend, against the floor that any snapshot of
-// process paths pays: walking /proc and reading each executable link.
+// The launcher's snapshots on the real Linux backend, each beside its floor,
+// the least work that reads the same facts:
+// - a process snapshot, beside walking /proc and reading each executable link;
+// - the check of the process watch and the waits (is the application
+//   running?), beside walking /proc and reading the application's link;
+// - a window snapshot, beside the same X requests sent all at once through
+//   XCB (the client list or the root's children, then for each window its
+//   attributes, state, type, owner, titles and creator) and reading each
+//   creator's executable link.
 //
 // The argument of the process benchmarks is a number of extra processes
 // (sleeping children) started for the run, so that a desktop's few hundred
-// processes can be had on a quiet machine. The window benchmark needs a
-// display (DISPLAY) and shows 20 application windows of its own there.
+// processes can be had on a quiet machine. The window benchmarks need a
+// display (DISPLAY) and show 20 application windows of their own there.
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
@@ -17,9 +23,13 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <xcb/res.h>
+#include <xcb/xcb.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -129,30 +139,96 @@ void BM_ProcessSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessSnapshot)->Arg(0)->Arg(300);
 
+std::string OwnExe() {
+  char target[4096];
+  const ssize_t n = readlink("/proc/self/exe", target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// What one check of a running application must read: the ids (the watch
+// lists them on every check), and the application's own executable link.
+void BM_WatchFloor(benchmark::State& state) {
+  const ExtraProcesses extra(state.range(0));
+  std::vector<std::uint32_t> ids;
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(getpid()));
+  for (auto _ : state) {
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr) {
+      state.SkipWithError("/proc cannot be read");
+      return;
+    }
+    ids.clear();
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9')
+        ids.push_back(static_cast<std::uint32_t>(std::atoi(entry->d_name)));
+    }
+    closedir(dir);
+    char target[4096];
+    const ssize_t n = readlink(link, target, sizeof target);
+    benchmark::DoNotOptimize(n);
+  }
+  state.counters["processes"] = static_cast<double>(CountProcesses());
+}
+BENCHMARK(BM_WatchFloor)->Arg(0)->Arg(300);
+
+// The check that the splash's watch makes ten times a second, and the waits
+// once a second: this very process stands for the running application.
+void BM_Watch(benchmark::State& state) {
+  Backend();
+  const ExtraProcesses extra(state.range(0));
+  const std::string self = OwnExe();
+  bool running = false;
+  for (auto _ : state) {
+    running = launcher::funIsAppRunning(static_cast<std::int32_t>(getpid()), self);
+    benchmark::DoNotOptimize(running);
+  }
+  if (!running)
+    state.SkipWithError("the running process was not found");
+  state.counters["processes"] = static_cast<double>(CountProcesses());
+}
+BENCHMARK(BM_Watch)->Arg(0)->Arg(300);
+
+// Twenty titled application windows of this process on the display, for the
+// length of one benchmark.
+class TwentyWindows {
+ public:
+  TwentyWindows() : display_(XOpenDisplay(nullptr)) {
+    if (display_ == nullptr)
+      return;
+    const Atom net_wm_name = XInternAtom(display_, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+    for (int i = 0; i < 20; ++i) {
+      const Window window = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10 * i,
+                                                10 * i, 200, 100, 0, 0, 0);
+      const std::string title = "Application window " + std::to_string(i);
+      XChangeProperty(display_, window, net_wm_name, utf8, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(title.data()),
+                      static_cast<int>(title.size()));
+      XMapWindow(display_, window);
+    }
+    XSync(display_, False);
+  }
+  ~TwentyWindows() {
+    if (display_ != nullptr)
+      XCloseDisplay(display_);  // takes its windows with it
+  }
+  TwentyWindows(const TwentyWindows&) = delete;
+  TwentyWindows& operator=(const TwentyWindows&) = delete;
+
+  bool shown() const { return display_ != nullptr; }
+
+ private:
+  Display* display_;
+};
+
 void BM_WindowSnapshot(benchmark::State& state) {
   launcher::LinuxPlatform& platform = Backend();
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr || !platform.x11().connected()) {
-    if (display != nullptr)
-      XCloseDisplay(display);
+  const TwentyWindows windows;
+  if (!windows.shown() || !platform.x11().connected()) {
     state.SkipWithError("no X display (set DISPLAY)");
     return;
   }
-  const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-  const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-  std::vector<Window> windows;
-  for (int i = 0; i < 20; ++i) {
-    const Window window =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), 10 * i, 10 * i, 200, 100, 0, 0, 0);
-    const std::string title = "Application window " + std::to_string(i);
-    XChangeProperty(display, window, net_wm_name, utf8, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
-    XMapWindow(display, window);
-    windows.push_back(window);
-  }
-  XSync(display, False);
-
   std::size_t listed = 0;
   for (auto _ : state) {
     const launcher::ProcList list = launcher::funGetWindowList(0, true);
@@ -160,9 +236,119 @@ void BM_WindowSnapshot(benchmark::State& state) {
     benchmark::DoNotOptimize(list.data());
   }
   state.counters["listed"] = static_cast<double>(listed);
-  XCloseDisplay(display);  // takes its windows with it
 }
 BENCHMARK(BM_WindowSnapshot);
+
+template <typename T>
+struct Freed {
+  T* reply;
+  explicit Freed(T* r) : reply(r) {}
+  ~Freed() { std::free(reply); }
+  Freed(const Freed&) = delete;
+  Freed& operator=(const Freed&) = delete;
+  T* operator->() const { return reply; }
+  explicit operator bool() const { return reply != nullptr; }
+};
+
+// The requests any window snapshot needs, on a connection of its own, each
+// round sent whole before its replies are read; the replies are only looked
+// at as far as the next round and the link reads need.
+void BM_WindowFloor(benchmark::State& state) {
+  const TwentyWindows windows;
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  if (!windows.shown() || xcb_connection_has_error(c) != 0) {
+    xcb_disconnect(c);
+    state.SkipWithError("no X display (set DISPLAY)");
+    return;
+  }
+  const char* names[] = {
+      "_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST", "_NET_WM_NAME", "WM_STATE", "_NET_WM_STATE",
+      "_NET_WM_WINDOW_TYPE"};
+  std::array<xcb_atom_t, 6> atoms{};
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    Freed reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]),
+        nullptr));
+    atoms[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  }
+  const auto [check_atom, client_list, net_wm_name, wm_state, net_wm_state, window_type] = atoms;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+
+  struct Cookies {
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_property_cookie_t properties[6];
+    xcb_res_query_client_ids_cookie_t client;
+  };
+  std::vector<xcb_window_t> listed;
+  std::vector<Cookies> cookies;
+  for (auto _ : state) {
+    // The manager check, its client list and the root's children.
+    auto check = xcb_get_property(c, 0, root, check_atom, XCB_ATOM_WINDOW, 0, 1);
+    auto clients = xcb_get_property(c, 0, root, client_list, XCB_ATOM_WINDOW, 0, 1 << 16);
+    auto tree = xcb_query_tree(c, root);
+    Freed check_reply(xcb_get_property_reply(c, check, nullptr));
+    bool managed = false;
+    if (check_reply && xcb_get_property_value_length(check_reply.reply) == 4) {
+      const xcb_window_t wm =
+          *static_cast<xcb_window_t*>(xcb_get_property_value(check_reply.reply));
+      Freed self(xcb_get_property_reply(
+          c, xcb_get_property(c, 0, wm, check_atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+      managed = self && xcb_get_property_value_length(self.reply) == 4;
+    }
+    Freed clients_reply(xcb_get_property_reply(c, clients, nullptr));
+    Freed tree_reply(xcb_query_tree_reply(c, tree, nullptr));
+    listed.clear();
+    if (managed && clients_reply) {
+      const auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(clients_reply.reply));
+      listed.assign(ids, ids + xcb_get_property_value_length(clients_reply.reply) / 4);
+    } else if (tree_reply) {
+      const xcb_window_t* ids = xcb_query_tree_children(tree_reply.reply);
+      listed.assign(ids, ids + xcb_query_tree_children_length(tree_reply.reply));
+    }
+
+    // Every question about every window at once.
+    cookies.resize(listed.size());
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+      const xcb_window_t w = listed[i];
+      Cookies& k = cookies[i];
+      k.attributes = xcb_get_window_attributes(c, w);
+      k.properties[0] = xcb_get_property(c, 0, w, wm_state, wm_state, 0, 1);
+      k.properties[1] = xcb_get_property(c, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+      k.properties[2] = xcb_get_property(c, 0, w, window_type, XCB_ATOM_ATOM, 0, 1024);
+      k.properties[3] = xcb_get_property(c, 0, w, net_wm_state, XCB_ATOM_ATOM, 0, 1024);
+      k.properties[4] =
+          xcb_get_property(c, 0, w, net_wm_name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 14);
+      k.properties[5] =
+          xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 14);
+      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+      k.client = xcb_res_query_client_ids(c, 1, &spec);
+    }
+    std::size_t with_title = 0;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+      Cookies& k = cookies[i];
+      Freed attributes(xcb_get_window_attributes_reply(c, k.attributes, nullptr));
+      for (std::size_t p = 0; p < 6; ++p) {
+        Freed property(xcb_get_property_reply(c, k.properties[p], nullptr));
+        with_title += p == 4 && property && xcb_get_property_value_length(property.reply) > 0;
+      }
+      Freed ids(xcb_res_query_client_ids_reply(c, k.client, nullptr));
+      if (!ids)
+        continue;
+      const auto it = xcb_res_query_client_ids_ids_iterator(ids.reply);
+      if (it.rem > 0 && it.data->length >= 4) {
+        char link[64];
+        char target[4096];
+        std::snprintf(link, sizeof link, "/proc/%u/exe", *xcb_res_client_id_value_value(it.data));
+        const ssize_t n = readlink(link, target, sizeof target);
+        benchmark::DoNotOptimize(n);
+      }
+    }
+    benchmark::DoNotOptimize(with_title);
+  }
+  state.counters["windows"] = static_cast<double>(listed.size());
+  xcb_disconnect(c);
+}
+BENCHMARK(BM_WindowFloor);
 
 }  // namespace
 

@@ -38,7 +38,7 @@ void subWaitForQUARVENAppEnd(std::int32_t pid, const std::string& exe_path) {
     WriteTrace("Waiting for end of process ID: " + std::to_string(pid));
     do {
       Pause(1);
-    } while (IsAppInList(funGetPoccessList(true), pid, exe_path));
+    } while (funIsAppRunning(pid, exe_path));
   } catch (const RuntimeError& failure) {
     HandleError(failure, "QUARVENlauncher subWaitForQUARVENAppEnd", true, false);
   }
@@ -52,7 +52,7 @@ void subWaitForQUARVENAppOpen(std::int32_t pid,
     std::int16_t attempt = 0;
     for (;;) {
       WriteTrace("Attempt " + std::to_string(attempt));
-      if (!IsAppInList(funGetPoccessList(true), pid, exe_path))
+      if (!funIsAppRunning(pid, exe_path))
         return;
       const bool window_found = IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
       if (attempt == std::numeric_limits<std::int16_t>::max())

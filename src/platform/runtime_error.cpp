@@ -23,6 +23,8 @@ std::string DescribeError(std::int32_t number) {
       return "Subscript out of range";
     case kErrTypeMismatch:
       return "Type mismatch";
+    case kErrDllLoad:
+      return "Error in loading DLL";
     case kErrBadFileName:
       return "Bad file name or number";
     case kErrFileNotFound:

@@ -15,6 +15,7 @@ enum ErrorNumber : std::int32_t {
   kErrOutOfMemory = 7,
   kErrSubscript = 9,
   kErrTypeMismatch = 13,
+  kErrDllLoad = 48,
   kErrBadFileName = 52,
   kErrFileNotFound = 53,
   kErrDeviceIo = 57,

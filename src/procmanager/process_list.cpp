@@ -1,6 +1,7 @@
 #include "procmanager/process_list.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "diagnostics/error_handler.h"
@@ -14,6 +15,13 @@ ProcList g_process_list;
 
 // Room for the module handles of one lookup; only the first one is used.
 constexpr std::uint32_t kModuleSlots = 1024;
+
+// Kept between lookups: zeroing 8 KB for every process was a good part of a
+// snapshot's cost. One thread only, and no lookup runs inside another.
+std::array<ModuleHandle, kModuleSlots> g_modules;
+
+// The id buffer, kept for its capacity; zero-filled before every call all the same.
+std::vector<std::uint32_t> g_ids;
 
 // Closes the process handle however the lookup ends.
 class ProcessCloser {
@@ -33,6 +41,57 @@ class ProcessCloser {
   ProcessHandle handle_;
 };
 
+// Lists the running processes' ids into g_ids, growing the buffer while a
+// call fills it exactly, and returns how many there are. The start value of
+// `returned` makes the first pass run; if every call fails it stays there.
+std::uint32_t ListProcessIds() {
+  std::uint32_t size = 8;
+  std::uint32_t returned = 96;
+  while (size <= returned) {
+    size *= 2;
+    g_ids.assign(size / 4, 0);
+    Sys().EnumProcesses(g_ids.data(), size, &returned);
+  }
+  return returned / 4;
+}
+
+// The search of funIsAppRunning. Its failures are traced under the name of
+// the full snapshot's middle step, so that a failure reads the same in the
+// trace and in the box whichever way the application was looked for.
+bool FindApp(std::int32_t pid, const std::string& exe_path) {
+  try {
+    const std::uint32_t count = ListProcessIds();
+    // One record at a time goes through the one matching rule.
+    ProcList candidate(1);
+    bool any_kept = false;
+    auto is_app = [&](std::uint32_t id) {
+      ProcInfo record = funGetProcInfo(static_cast<std::int32_t>(id));
+      if (record.lngPID <= 0)
+        return false;
+      any_kept = true;
+      candidate[0] = std::move(record);
+      return IsAppInList(candidate, pid, exe_path);
+    };
+
+    std::uint32_t own = count;
+    if (pid > 0)
+      own = static_cast<std::uint32_t>(
+          std::find(g_ids.begin(), g_ids.begin() + count, static_cast<std::uint32_t>(pid)) -
+          g_ids.begin());
+    if (own < count && is_app(g_ids[own]))
+      return true;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (i != own && is_app(g_ids[i]))
+        return true;
+    }
+    // No process qualified: the snapshot would be its placeholder alone.
+    return !any_kept && IsAppInList(ProcList(1), pid, exe_path);
+  } catch (const RuntimeError& failure) {
+    HandleError(failure, "modProcManager.subPopulatePoccessListError", false, false);
+    return false;
+  }
+}
+
 }  // namespace
 
 ProcList funGetPoccessList(bool refresh) {
@@ -46,25 +105,23 @@ ProcList funGetPoccessList(bool refresh) {
   }
 }
 
+bool funIsAppRunning(std::int32_t pid, const std::string& exe_path) {
+  try {
+    return FindApp(pid, exe_path);
+  } catch (const RuntimeError& failure) {
+    HandleError(failure, "modProcManager.funGetPoccessListError", false, false);
+    return false;
+  }
+}
+
 void subPopulatePoccessList() {
   try {
     g_process_list.assign(1, ProcInfo{});
     std::size_t kept = 0;
-
-    // Grow the id buffer while a call fills it exactly. The start value of
-    // `returned` makes the first pass run; if every call fails it stays there.
-    std::uint32_t size = 8;
-    std::uint32_t returned = 96;
-    std::vector<std::uint32_t> ids;
-    while (size <= returned) {
-      size *= 2;
-      ids.assign(size / 4, 0);
-      Sys().EnumProcesses(ids.data(), size, &returned);
-    }
-
-    const std::uint32_t count = returned / 4;
+    const std::uint32_t count = ListProcessIds();
+    g_process_list.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
-      ProcInfo record = funGetProcInfo(static_cast<std::int32_t>(ids[i]));
+      ProcInfo record = funGetProcInfo(static_cast<std::int32_t>(g_ids[i]));
       if (record.lngPID > 0) {
         g_process_list.resize(kept + 1);
         g_process_list[kept++] = std::move(record);
@@ -84,22 +141,24 @@ ProcInfo funGetProcInfo(std::int32_t pid) {
       return record;
     const ProcessCloser closer(handle);
 
-    std::vector<ModuleHandle> modules(kModuleSlots, 0);
+    // Only the first handle is ever read: it alone must start out empty, as
+    // in a fresh buffer, for a listing that writes none.
+    g_modules[0] = 0;
     const std::uint32_t capacity = kModuleSlots * sizeof(ModuleHandle);
     std::uint32_t needed = 0;
-    Sys().EnumProcessModules(handle, modules.data(), capacity, &needed);
+    Sys().EnumProcessModules(handle, g_modules.data(), capacity, &needed);
     // A process with more modules than the buffer holds still has its main
     // module first; never hand the listing more room than there is.
-    if (!Sys().EnumProcessModules(handle, modules.data(), std::min(needed, capacity), &needed)) {
+    if (!Sys().EnumProcessModules(handle, g_modules.data(), std::min(needed, capacity), &needed)) {
       record.lngPID = -1;
       return record;
     }
 
-    const std::string path = Sys().ModuleFileName(handle, modules[0]);
+    record.strExePath = Sys().ModuleFileName(handle, g_modules[0]);
+    const std::string& path = record.strExePath;
     const std::size_t separator = path.find_last_of(Sys().PathSeparator());
     record.lngPID = pid;
     record.strExeName = separator == std::string::npos ? path : path.substr(separator + 1);
-    record.strExePath = path;
     return record;
   } catch (const RuntimeError& failure) {
     HandleError(failure, "modProcManager.funGetProcInfoError", false, false);

@@ -128,7 +128,7 @@ void FrmSplash::tmrQuit_Timer() {
 void FrmSplash::tmrCheckQvProcess_Timer() {
   const LauncherState& g = State();
   try {
-    if (IsAppInList(funGetPoccessList(true), g.glngAppPID, g.gstrAppExePath))
+    if (funIsAppRunning(g.glngAppPID, g.gstrAppExePath))
       return;
     WriteTrace("tmrCheckQvProcess: " + std::to_string(g.glngAppPID) +
                " no longer running, exiting...");

@@ -121,6 +121,11 @@ class TestDisplay {
     XSync(display_, False);
   }
 
+  void SetTitle(Window window, const char* title) {
+    SetBytes(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), title);
+    XSync(display_, False);
+  }
+
   bool Viewable(Window window) const {
     XWindowAttributes attributes{};
     return XGetWindowAttributes(display_, window, &attributes) != 0 &&
@@ -559,6 +564,46 @@ INSTANTIATE_TEST_SUITE_P(Managers,
                          [](const ::testing::TestParamInfo<Manager>& info) {
                            return std::string(info.param == Manager::kNone ? "bare" : "openbox");
                          });
+
+// One enumeration reads its windows' facts together, at its first question:
+// later changes show in the next enumeration, and a window outside the listing
+// is asked about on its own.
+TEST(WindowBatch, OneEnumerationIsOneSnapshot) {
+  XSession& session = Session(Manager::kNone);
+  ASSERT_TRUE(session.ready()) << session.error();
+  TestDisplay x(session.display());
+  const Window first = x.Create(Spec().NetName("First"), None);
+  const Window renamed = x.Create(Spec().NetName("Before"), None);
+  BackendOn backend(session.display().c_str());
+
+  Window late = None;
+  int visits = 0;
+  backend->EnumWindows([&](WindowHandle window) {
+    if (window != first && window != renamed)
+      return true;
+    ++visits;
+    if (window == first) {
+      EXPECT_EQ(backend->GetWindowText(window), "First");
+      // After the first question: the listed windows' facts are taken.
+      x.SetTitle(renamed, "After");
+      late = x.Create(Spec().NetName("Late"), None);
+    } else {
+      EXPECT_EQ(backend->GetWindowText(window), "Before") << "the enumeration's own snapshot";
+    }
+    if (late != None) {
+      EXPECT_EQ(backend->GetWindowText(static_cast<WindowHandle>(late)), "Late");
+    }
+    return true;
+  });
+  EXPECT_EQ(visits, 2);
+  EXPECT_EQ(backend->GetWindowText(static_cast<WindowHandle>(renamed)), "After");
+  const ProcList list = funGetWindowList(0, true);
+  ASSERT_NE(Find(list, renamed), nullptr);
+  EXPECT_EQ(Find(list, renamed)->strWindowTitle, "After");
+  EXPECT_NE(Find(list, late), nullptr);
+  for (const Window w : {first, renamed, late})
+    x.Destroy(w);
+}
 
 int g_foreign_errors = 0;
 int ForeignErrorHandler(Display*, XErrorEvent*) {

@@ -124,6 +124,7 @@ bool FakePlatform::EnumProcesses(std::uint32_t* ids,
 
 ProcessHandle FakePlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t pid) {
   Check(FakeService::kOpenProcess);
+  opened_pids.push_back(pid);
   for (std::size_t i = 0; i < processes.size(); ++i) {
     if (processes[i].pid == pid && pid != 0 && Alive(processes[i]) && processes[i].openable) {
       ++open_process_handles;

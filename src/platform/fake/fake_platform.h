@@ -186,6 +186,7 @@ class FakePlatform : public Platform {
   bool ended = false;
   std::vector<std::uint32_t> enum_process_sizes;  // size of each EnumProcesses call
   std::vector<std::uint32_t> module_list_sizes;   // size of each module listing
+  std::vector<std::uint32_t> opened_pids;         // each pid asked of OpenProcess
   int open_process_handles = 0;                   // opened and not yet closed
   int sleeps = 0;
   int pumps = 0;

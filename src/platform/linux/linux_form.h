@@ -1,5 +1,7 @@
 // The splash form of the Linux backend: a GTK 3 window on X11, pictures through
-// GdkPixbuf, GLib timers, and the event loop of the default main context.
+// GdkPixbuf, GLib timers, and the event loop of the default main context. The
+// toolkit is loaded by the first of these that needs it (linux_toolkit.h);
+// when it cannot be, they raise 48 (Error in loading DLL).
 #pragma once
 
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include <gtk/gtk.h>
+#include "platform/linux/linux_toolkit.h"
 
 namespace launcher {
 
@@ -14,22 +14,26 @@ constexpr int kIconCritical = 16;
 }  // namespace
 
 int RunMessageDialog(const std::string& text, const std::string& title, int style) {
-  if (!gtk_init_check(nullptr, nullptr)) {
+  const Toolkit* tk = TryLoadToolkit();
+  if (tk == nullptr || !tk->gtk_init_check(nullptr, nullptr)) {
+    // Nowhere to show it: the text must not be lost, and the reason is told.
+    if (tk == nullptr)
+      std::fprintf(stderr, "No message box: %s\n", ToolkitLoadError().c_str());
     std::fprintf(stderr, "%s\n%s\n", title.c_str(), text.c_str());
     return 0;
   }
   const GtkMessageType type =
       (style & kIconMask) == kIconCritical ? GTK_MESSAGE_ERROR : GTK_MESSAGE_WARNING;
-  GtkWidget* dialog =
-      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK, "%s", text.c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
-  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-  gtk_dialog_run(GTK_DIALOG(dialog));
-  gtk_widget_destroy(dialog);
+  GtkWidget* dialog = tk->gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK,
+                                                 "%s", text.c_str());
+  tk->gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+  tk->gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  tk->gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  tk->gtk_dialog_run(GTK_DIALOG(dialog));
+  tk->gtk_widget_destroy(dialog);
   // Let the server see the window go before the launcher moves on or ends.
-  while (gtk_events_pending())
-    gtk_main_iteration();
+  while (tk->gtk_events_pending())
+    tk->gtk_main_iteration();
   return 1;
 }
 

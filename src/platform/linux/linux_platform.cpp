@@ -12,11 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <glib.h>
-
 #include "platform/command_line.h"
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
+#include "platform/linux/linux_toolkit.h"
 
 extern char** environ;
 
@@ -24,19 +23,44 @@ namespace launcher {
 
 namespace {
 
-std::string SelfPath() {
-  std::string buffer(256, '\0');
-  for (;;) {
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0)
-      Raise(kErrFileNotFound);
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      buffer.resize(static_cast<std::size_t>(n));
-      return buffer;
+// The launcher's own executable. Read once: every trace line names it, and the
+// file a process runs cannot change under it.
+const std::string& SelfPath() {
+  static const std::string path = [] {
+    std::string buffer(256, '\0');
+    for (;;) {
+      const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (n < 0)
+        Raise(kErrFileNotFound);
+      if (static_cast<std::size_t>(n) < buffer.size()) {
+        buffer.resize(static_cast<std::size_t>(n));
+        return buffer;
+      }
+      buffer.resize(buffer.size() * 2);
     }
-    buffer.resize(buffer.size() * 2);
-  }
+  }();
+  return path;
 }
+
+}  // namespace
+
+// By hand, because gmtime_r reads the time zone files first, which a start that
+// only needs universal time can do without.
+void CivilFromDays(std::int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
+namespace {
 
 // The runtime error that stands for a failed file or program operation.
 std::int32_t ErrorFromErrno(int error) {
@@ -63,13 +87,13 @@ std::string LinuxPlatform::CommandLine() {
 }
 
 std::string LinuxPlatform::ExeFolder() {
-  const std::string self = SelfPath();
+  const std::string& self = SelfPath();
   const std::size_t slash = self.rfind('/');
   return slash == 0 || slash == std::string::npos ? "/" : self.substr(0, slash);
 }
 
 std::string LinuxPlatform::ExeName() {
-  const std::string self = SelfPath();
+  const std::string& self = SelfPath();
   std::string name = self.substr(self.rfind('/') + 1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0)
@@ -150,15 +174,20 @@ void LinuxPlatform::SetCurrentDirectory(const std::string& path) {
 SystemTime LinuxPlatform::UtcNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
+  const std::int64_t seconds = now.tv_sec;
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const std::int64_t of_day = seconds - days * 86400;
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  CivilFromDays(days, &year, &month, &day);
   SystemTime t;
-  t.year = static_cast<std::uint16_t>(parts.tm_year + 1900);
-  t.month = static_cast<std::uint16_t>(parts.tm_mon + 1);
-  t.day = static_cast<std::uint16_t>(parts.tm_mday);
-  t.hour = static_cast<std::uint16_t>(parts.tm_hour);
-  t.minute = static_cast<std::uint16_t>(parts.tm_min);
-  t.second = static_cast<std::uint16_t>(parts.tm_sec);
+  t.year = static_cast<std::uint16_t>(year);
+  t.month = static_cast<std::uint16_t>(month);
+  t.day = static_cast<std::uint16_t>(day);
+  t.hour = static_cast<std::uint16_t>(of_day / 3600);
+  t.minute = static_cast<std::uint16_t>(of_day / 60 % 60);
+  t.second = static_cast<std::uint16_t>(of_day % 60);
   t.milliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1000000);
   return t;
 }
@@ -228,7 +257,9 @@ void LinuxPlatform::CloseProcess(ProcessHandle process) {
 
 void LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
   // A copy: the visitor's own queries may not disturb the walk.
-  for (const WindowHandle window : windows_.TopLevel()) {
+  const std::vector<WindowHandle> windows = windows_.TopLevel();
+  const X11Windows::Batch batch(windows_, windows);
+  for (const WindowHandle window : windows) {
     if (!visit(window))
       return;
   }
@@ -268,17 +299,21 @@ std::int64_t LinuxPlatform::MonotonicMs() {
 }
 
 void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
-  ReapChildren();
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR)
-    ReapChildren();
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+  // Once, after the sleep: a child that ended during it is collected now.
   ReapChildren();
 }
 
 void LinuxPlatform::PumpEvents() {
-  while (g_main_context_pending(nullptr))
-    g_main_context_iteration(nullptr, FALSE);
+  // Without GLib in the process no event can be pending: a silent wait pumps
+  // nothing and loads nothing.
+  if (const MainContext* events = LoadedMainContext()) {
+    while (events->pending(nullptr))
+      events->iteration(nullptr, FALSE);
+  }
   ReapChildren();
 }
 

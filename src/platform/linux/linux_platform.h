@@ -70,6 +70,9 @@ class LinuxPlatform : public Platform {
   X11Windows windows_;
 };
 
+// The civil date (proleptic Gregorian) of a count of days since 1970-01-01.
+void CivilFromDays(std::int64_t days, int* year, int* month, int* day);
+
 // The language the user asked for, from the first of LC_ALL, LC_MESSAGES and
 // LANG that is set: French when it starts with "fr".
 int LanguageFromEnvironment();

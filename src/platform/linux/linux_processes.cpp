@@ -50,12 +50,16 @@ std::uint32_t PidOf(const char* name) {
 // Whether the running executable of `pid` is the file `path` names, so that a
 // name ending in " (deleted)" is the file's real name and not the kernel's mark.
 bool IsSameFile(std::uint32_t pid, const std::string& path) {
+  // The named file first: mostly there is none (the kernel's mark), and then
+  // the link need not be asked at all.
+  struct stat named {};
+  if (stat(path.c_str(), &named) != 0)
+    return false;
   char link[32];
   std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
   struct stat running {};
-  struct stat named {};
-  return stat(link, &running) == 0 && stat(path.c_str(), &named) == 0 &&
-         running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+  return stat(link, &running) == 0 && running.st_dev == named.st_dev &&
+         running.st_ino == named.st_ino;
 }
 
 }  // namespace

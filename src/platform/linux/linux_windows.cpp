@@ -1,13 +1,15 @@
 #include "platform/linux/linux_windows.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include <unistd.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XRes.h>
+#include "platform/linux/linux_compound_text.h"
+#include "platform/linux/linux_xcb.h"
 
 namespace launcher {
 
@@ -41,31 +43,23 @@ constexpr const char* kAtomNames[] = {
     "_NET_WM_WINDOW_TYPE_SPLASH",
 };
 
-// The connection whose requests are running, for the process-wide handlers.
-X11Windows* g_trapping = nullptr;
-XErrorHandler g_previous_error = nullptr;
-XIOErrorHandler g_previous_io = nullptr;
+// WM_STATE values (ICCCM).
+constexpr std::uint32_t kNormalState = 1;
+constexpr std::uint32_t kIconicState = 3;
 
-// Windows can vanish while we look at them: their errors are counted, never fatal.
-int OnXError(Display* display, XErrorEvent* event) {
-  if (g_trapping != nullptr && display == g_trapping->display()) {
-    g_trapping->OnError();
-    return 0;
-  }
-  return g_previous_error != nullptr ? g_previous_error(display, event) : 0;
-}
+// How much of a property the first request asks for, in 32-bit units. The
+// server sends only what there is; a longer property is asked for again whole.
+constexpr std::uint32_t kListLongs = 1 << 16;
+constexpr std::uint32_t kAtomListLongs = 1024;
+constexpr std::uint32_t kTextLongs = 1 << 14;
 
-// Returning lets Xlib go on to the connection's exit handler below.
-int OnXIOError(Display* display) {
-  if (g_trapping != nullptr && display == g_trapping->display())
-    return 0;
-  return g_previous_io != nullptr ? g_previous_io(display) : 0;
-}
-
-// Instead of exiting: the connection is dead and every later query finds nothing.
-void OnXIOErrorExit(Display* /*display*/, void* owner) {
-  static_cast<X11Windows*>(owner)->OnConnectionLost();
-}
+// Frees what XCB hands out.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+using PropertyReply = Owned<xcb_get_property_reply_t>;
 
 std::string ShortHostName(std::string name) {
   name.resize(std::strlen(name.c_str()));
@@ -75,7 +69,7 @@ std::string ShortHostName(std::string name) {
   return name;
 }
 
-std::string Latin1ToUtf8(const std::string& text) {
+std::string Latin1ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
@@ -91,314 +85,429 @@ std::string Latin1ToUtf8(const std::string& text) {
 }
 
 // Text properties may hold several NUL-separated strings; a title is the first.
-void CutAtNul(std::string& text) {
-  text.resize(std::strlen(text.c_str()));
+std::string_view FirstString(std::string_view text) {
+  return text.substr(0, std::min(text.size(), text.find('\0')));
 }
+
+// The format-32 items of a property of `type`; empty when it is unset or of
+// another type or format.
+std::vector<std::uint32_t> Items(const Xcb& x,
+                                 const xcb_get_property_reply_t* reply,
+                                 std::uint32_t type) {
+  if (reply == nullptr || reply->type != type || reply->format != 32)
+    return {};
+  const auto* values = static_cast<const std::uint32_t*>(x.xcb_get_property_value(reply));
+  return {values, values + x.xcb_get_property_value_length(reply) / 4};
+}
+
+// The bytes of a format-8 property of any type; nothing when it is unset or
+// not text.
+std::optional<std::string_view> Text(const Xcb& x, const xcb_get_property_reply_t* reply) {
+  if (reply == nullptr || reply->type == XCB_ATOM_NONE || reply->format != 8)
+    return std::nullopt;
+  return std::string_view(static_cast<const char*>(x.xcb_get_property_value(reply)),
+                          static_cast<std::size_t>(x.xcb_get_property_value_length(reply)));
+}
+
+// The cookies of one window's requests.
+struct Requests {
+  xcb_get_window_attributes_cookie_t attributes;
+  xcb_get_property_cookie_t wm_state;
+  xcb_get_property_cookie_t type;
+  xcb_get_property_cookie_t state;
+  xcb_get_property_cookie_t transient_for;
+  xcb_get_property_cookie_t net_name;
+  xcb_get_property_cookie_t name;
+  xcb_res_query_client_ids_cookie_t client;
+  xcb_get_property_cookie_t pid;
+  xcb_get_property_cookie_t machine;
+};
 
 }  // namespace
 
-// Installs the handlers above while a batch of our requests runs, and puts
-// back whatever was there (GTK installs its own for its connection). Our
-// queries all wait for their replies, so their errors arrive inside the trap.
-class ErrorTrap {
- public:
-  explicit ErrorTrap(X11Windows& owner) : outer_(g_trapping) {
-    if (outer_ == nullptr) {
-      g_previous_error = XSetErrorHandler(OnXError);
-      g_previous_io = XSetIOErrorHandler(OnXIOError);
-    }
-    g_trapping = &owner;
-  }
-  ~ErrorTrap() {
-    g_trapping = outer_;
-    if (outer_ == nullptr) {
-      XSetErrorHandler(g_previous_error);
-      XSetIOErrorHandler(g_previous_io);
-    }
-  }
-  ErrorTrap(const ErrorTrap&) = delete;
-  ErrorTrap& operator=(const ErrorTrap&) = delete;
-
- private:
-  X11Windows* outer_;
-};
-
 X11Windows::~X11Windows() {
-  if (display_ != nullptr) {
-    ErrorTrap trap(*this);
-    XCloseDisplay(display_);
-  }
+  if (connection_ != nullptr)
+    xcb_->xcb_disconnect(connection_);
 }
 
-Display* X11Windows::Connection() {
+bool X11Windows::Lost() {
+  if (!lost_ && connection_ != nullptr && xcb_->xcb_connection_has_error(connection_) != 0)
+    lost_ = true;
+  return lost_;
+}
+
+xcb_connection_t* X11Windows::Connection() {
   if (!tried_) {
     tried_ = true;
-    // No display (DISPLAY unset, or no server there) is no failure: the window
-    // list is then empty and the launcher goes by processes alone.
-    display_ = XOpenDisplay(nullptr);
-    if (display_ == nullptr)
+    // No display (DISPLAY unset, or no server there, or no XCB to reach it
+    // with) is no failure: the window list is then empty and the launcher
+    // goes by processes alone.
+    xcb_ = TryLoadXcb();
+    if (xcb_ == nullptr)
       return nullptr;
-    XSetIOErrorExitHandler(display_, OnXIOErrorExit, this);
-    ErrorTrap trap(*this);
+    const Xcb& x = *xcb_;
+    xcb_connection_t* connection = x.xcb_connect(nullptr, nullptr);
+    if (x.xcb_connection_has_error(connection) != 0) {
+      x.xcb_disconnect(connection);
+      return nullptr;
+    }
+    connection_ = connection;
+    if (x.res_id != nullptr)
+      x.xcb_prefetch_extension_data(connection, x.res_id);
     static_assert(std::size(kAtomNames) == kAtomCount);
-    Atom atoms[kAtomCount];
-    if (XInternAtoms(display_, const_cast<char**>(kAtomNames), kAtomCount, False, atoms))
-      std::copy(std::begin(atoms), std::end(atoms), atoms_.begin());
-    int event_base = 0;
-    int error_base = 0;
-    int major = 0;
-    int minor = 0;
+    std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies;
+    for (std::size_t i = 0; i < kAtomCount; ++i) {
+      cookies[i] = x.xcb_intern_atom(
+          connection, 0, static_cast<std::uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
+    }
+    for (std::size_t i = 0; i < kAtomCount; ++i) {
+      const Owned<xcb_intern_atom_reply_t> reply(
+          x.xcb_intern_atom_reply(connection, cookies[i], nullptr));
+      if (reply)
+        atoms_[i] = reply->atom;
+    }
     // Client ids with pids came with version 1.2 of the extension.
-    has_xres_ = XResQueryExtension(display_, &event_base, &error_base) &&
-                XResQueryVersion(display_, &major, &minor) &&
-                (major > 1 || (major == 1 && minor >= 2));
+    const xcb_query_extension_reply_t* extension =
+        x.res_id != nullptr ? x.xcb_get_extension_data(connection, x.res_id) : nullptr;
+    if (extension != nullptr && extension->present) {
+      const Owned<xcb_res_query_version_reply_t> version(x.xcb_res_query_version_reply(
+          connection, x.xcb_res_query_version(connection, 1, 2), nullptr));
+      has_xres_ = version && (version->server_major > 1 ||
+                              (version->server_major == 1 && version->server_minor >= 2));
+    }
+    for (auto it = x.xcb_setup_roots_iterator(x.xcb_get_setup(connection)); it.rem > 0;
+         x.xcb_screen_next(&it))
+      roots_.push_back(it.data->root);
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0)
       host_ = ShortHostName(host);
   }
-  return lost_ ? nullptr : display_;
+  return connection_ == nullptr || Lost() ? nullptr : connection_;
 }
 
-std::vector<unsigned long> X11Windows::ReadItems(unsigned long window,
-                                                 unsigned long property,
-                                                 unsigned long type) {
-  long length = 1024;
-  for (;;) {
-    Atom actual_type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display_, window, property, 0, length, False, type,
-                                          &actual_type, &format, &count, &after, &data);
-    if (status != Success)
-      return {};
-    std::vector<unsigned long> items;
-    const bool usable = actual_type == type && format == 32 && data != nullptr;
-    if (usable && after == 0) {
-      // Xlib hands format-32 items out as longs, whatever the size of a long.
-      const auto* values = reinterpret_cast<const unsigned long*>(data);
-      items.assign(values, values + count);
-    }
-    if (data != nullptr)
-      XFree(data);
-    if (usable && after > 0) {
-      length += static_cast<long>((after + 3) / 4);
-      continue;
-    }
-    return items;
-  }
-}
-
-std::optional<std::string> X11Windows::ReadText(unsigned long window,
-                                                unsigned long property,
-                                                unsigned long* type) {
-  long length = 1024;
-  for (;;) {
-    Atom actual_type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    const int status =
-        XGetWindowProperty(display_, window, property, 0, length, False, AnyPropertyType,
-                           &actual_type, &format, &count, &after, &data);
-    if (status != Success)
-      return std::nullopt;
-    std::optional<std::string> text;
-    if (actual_type != None && format == 8 && after == 0) {
-      text.emplace(data != nullptr ? reinterpret_cast<const char*>(data) : "", count);
-      *type = actual_type;
-    }
-    if (data != nullptr)
-      XFree(data);
-    if (actual_type != None && format == 8 && after > 0) {
-      length += static_cast<long>((after + 3) / 4);
-      continue;
-    }
-    return text;
-  }
-}
-
-bool X11Windows::ManagerRunning(unsigned long root) {
-  // The check window names itself; a stale one left by a manager that has
-  // gone is missing or names nothing.
-  const auto check = ReadItems(root, atoms_[kSupportingWmCheck], XA_WINDOW);
-  if (check.size() != 1)
-    return false;
-  const auto self = ReadItems(check[0], atoms_[kSupportingWmCheck], XA_WINDOW);
-  return self.size() == 1 && self[0] == check[0];
+bool X11Windows::IsRoot(std::uint32_t window) const {
+  return std::find(roots_.begin(), roots_.end(), window) != roots_.end();
 }
 
 std::vector<WindowHandle> X11Windows::TopLevel() {
   std::vector<WindowHandle> windows;
-  Display* display = Connection();
-  if (display == nullptr)
+  xcb_connection_t* c = Connection();
+  if (c == nullptr)
     return windows;
-  ErrorTrap trap(*this);
-  for (int screen = 0; screen < ScreenCount(display); ++screen) {
-    const Window root = RootWindow(display, screen);
-    if (ManagerRunning(root)) {
-      // A manager reparents clients into frames of its own; its list names the clients.
-      for (const unsigned long window : ReadItems(root, atoms_[kClientList], XA_WINDOW))
-        windows.push_back(static_cast<WindowHandle>(window));
-      continue;
-    }
-    Window root_return = None;
-    Window parent_return = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display, root, &root_return, &parent_return, &children, &count) != 0) {
-      for (unsigned int i = 0; i < count; ++i)
-        windows.push_back(static_cast<WindowHandle>(children[i]));
-    }
-    if (children != nullptr)
-      XFree(children);
+  const Xcb& x = *xcb_;
+
+  // A manager names a check window that names itself; a stale one left by a
+  // manager that has gone is missing or names nothing. Whether a manager
+  // runs, its client list and the root's children are all asked at once.
+  const std::size_t count = roots_.size();
+  std::vector<xcb_get_property_cookie_t> check(count), list(count), self(count);
+  std::vector<xcb_query_tree_cookie_t> tree(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    check[i] = x.xcb_get_property(c, 0, roots_[i], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
+                                  kAtomListLongs);
+    list[i] =
+        x.xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, kListLongs);
+    tree[i] = x.xcb_query_tree(c, roots_[i]);
   }
+  std::vector<bool> asked_self(count, false);
+  std::vector<std::uint32_t> checked(count, XCB_WINDOW_NONE);
+  for (std::size_t i = 0; i < count; ++i) {
+    const PropertyReply reply(x.xcb_get_property_reply(c, check[i], nullptr));
+    const auto items = Items(x, reply.get(), XCB_ATOM_WINDOW);
+    if (items.size() == 1 && reply->bytes_after == 0) {
+      checked[i] = items[0];
+      self[i] = x.xcb_get_property(c, 0, items[0], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 0,
+                                   kAtomListLongs);
+      asked_self[i] = true;
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    bool managed = false;
+    if (asked_self[i]) {
+      xcb_generic_error_t* error = nullptr;
+      const PropertyReply reply(x.xcb_get_property_reply(c, self[i], &error));
+      if (error != nullptr) {
+        ++errors_;
+        std::free(error);
+      }
+      const auto items = Items(x, reply.get(), XCB_ATOM_WINDOW);
+      managed = items.size() == 1 && reply->bytes_after == 0 && items[0] == checked[i];
+    }
+    PropertyReply clients(x.xcb_get_property_reply(c, list[i], nullptr));
+    const Owned<xcb_query_tree_reply_t> children(x.xcb_query_tree_reply(c, tree[i], nullptr));
+    if (managed) {
+      // A manager reparents clients into frames of its own; its list names the clients.
+      if (clients && clients->bytes_after > 0) {
+        const std::uint32_t longs =
+            (static_cast<std::uint32_t>(x.xcb_get_property_value_length(clients.get())) +
+             clients->bytes_after + 3) /
+            4;
+        clients.reset(x.xcb_get_property_reply(
+            c, x.xcb_get_property(c, 0, roots_[i], atoms_[kClientList], XCB_ATOM_WINDOW, 0, longs),
+            nullptr));
+      }
+      for (const std::uint32_t window : Items(x, clients.get(), XCB_ATOM_WINDOW))
+        windows.push_back(window);
+    } else if (children) {
+      const xcb_window_t* ids = x.xcb_query_tree_children(children.get());
+      windows.insert(windows.end(), ids, ids + x.xcb_query_tree_children_length(children.get()));
+    }
+  }
+  if (Lost())
+    windows.clear();
   return windows;
 }
 
+X11Windows::Batch::Batch(X11Windows& owner, std::vector<WindowHandle> windows)
+    : owner_(owner), active_(!owner.batching_) {
+  // An enumeration inside another one keeps the outer batch.
+  if (!active_)
+    return;
+  owner_.batching_ = true;
+  owner_.batch_fetched_ = false;
+  owner_.batch_windows_ = std::move(windows);
+  owner_.batch_facts_.clear();
+  owner_.batch_hint_ = 0;
+}
+
+X11Windows::Batch::~Batch() {
+  if (!active_)
+    return;
+  owner_.batching_ = false;
+  owner_.batch_fetched_ = false;
+  owner_.batch_windows_.clear();
+  owner_.batch_facts_.clear();
+}
+
+const X11Windows::Facts& X11Windows::FactsOf(WindowHandle window) {
+  if (batching_) {
+    // The questions come window by window in listed order: look where the
+    // last one was first.
+    std::size_t index = batch_hint_;
+    if (index >= batch_windows_.size() || batch_windows_[index] != window)
+      index = static_cast<std::size_t>(
+          std::find(batch_windows_.begin(), batch_windows_.end(), window) - batch_windows_.begin());
+    if (index < batch_windows_.size()) {
+      if (!batch_fetched_) {
+        batch_fetched_ = true;
+        Fetch(batch_windows_, batch_facts_);
+      }
+      batch_hint_ = index;
+      return batch_facts_[index];
+    }
+  }
+  Fetch({window}, single_);
+  return single_.front();
+}
+
+// Every request about every window goes out before the first reply is read;
+// only what the first replies cannot settle (a property longer than asked for,
+// a window whose creator the server does not know) takes a second round.
+void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Facts>& facts) {
+  facts.assign(windows.size(), Facts{});
+  xcb_connection_t* c = Connection();
+  if (c == nullptr)
+    return;
+  const Xcb& x = *xcb_;
+
+  auto property = [&x, c](xcb_window_t window, std::uint32_t name, std::uint32_t type,
+                          std::uint32_t longs) {
+    return x.xcb_get_property(c, 0, window, name, type, 0, longs);
+  };
+  std::vector<Requests> requests(windows.size());
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    const xcb_window_t w = windows[i];
+    Requests& r = requests[i];
+    r.attributes = x.xcb_get_window_attributes(c, w);
+    // Only the first item of these two is ever looked at.
+    r.wm_state = property(w, atoms_[kWmState], atoms_[kWmState], 1);
+    r.transient_for = property(w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1);
+    r.type = property(w, atoms_[kWindowType], XCB_ATOM_ATOM, kAtomListLongs);
+    r.state = property(w, atoms_[kNetWmState], XCB_ATOM_ATOM, kAtomListLongs);
+    r.net_name = property(w, atoms_[kWmName], XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
+    r.name = property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
+    if (has_xres_) {
+      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+      r.client = x.xcb_res_query_client_ids(c, 1, &spec);
+    } else {
+      r.pid = property(w, atoms_[kNetWmPid], XCB_ATOM_CARDINAL, 1);
+      r.machine = property(w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
+    }
+  }
+
+  // Windows can vanish while we look at them: their errors are counted, never fatal.
+  auto read = [this, &x, c](xcb_get_property_cookie_t cookie) {
+    xcb_generic_error_t* error = nullptr;
+    PropertyReply reply(x.xcb_get_property_reply(c, cookie, &error));
+    if (error != nullptr) {
+      ++errors_;
+      std::free(error);
+    }
+    return reply;
+  };
+  // A text longer than the first request took is asked for again, whole.
+  auto whole = [&](xcb_window_t window, std::uint32_t name, PropertyReply reply) {
+    if (reply && reply->bytes_after > 0) {
+      const std::uint32_t longs =
+          (static_cast<std::uint32_t>(x.xcb_get_property_value_length(reply.get())) +
+           reply->bytes_after + 3) /
+          4;
+      reply = read(property(window, name, XCB_GET_PROPERTY_TYPE_ANY, longs));
+    }
+    return reply;
+  };
+
+  std::vector<std::size_t> unknown_creator;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    const xcb_window_t w = windows[i];
+    Requests& r = requests[i];
+    Facts& f = facts[i];
+
+    xcb_generic_error_t* error = nullptr;
+    const Owned<xcb_get_window_attributes_reply_t> attributes(
+        x.xcb_get_window_attributes_reply(c, r.attributes, &error));
+    if (error != nullptr) {
+      ++errors_;
+      std::free(error);
+    }
+    const PropertyReply wm_state = read(r.wm_state);
+    const PropertyReply transient_for = read(r.transient_for);
+    const PropertyReply type = read(r.type);
+    const PropertyReply state = read(r.state);
+    const PropertyReply net_name = whole(w, atoms_[kWmName], read(r.net_name));
+    const PropertyReply name = whole(w, XCB_ATOM_WM_NAME, read(r.name));
+
+    // Visible: mapped, or kept iconified (or on another desktop) by the
+    // manager, which is unmapped but still shown as far as its application
+    // is concerned, as a minimized window is visible on Windows.
+    if (attributes) {
+      const auto wm = Items(x, wm_state.get(), atoms_[kWmState]);
+      f.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE ||
+                  (!wm.empty() && (wm[0] == kNormalState || wm[0] == kIconicState));
+    }
+
+    // Transient for the root means "for the whole group": no owner window.
+    const auto owner = Items(x, transient_for.get(), XCB_ATOM_WINDOW);
+    if (!owner.empty() && owner[0] != XCB_WINDOW_NONE && !IsRoot(owner[0]))
+      f.owner = owner[0];
+
+    // The window's kind as Windows' extended style would tell it:
+    // - WS_EX_TOOLWINDOW for windows that no taskbar would show:
+    //   override-redirect windows (menus and tooltips that bypass the
+    //   manager), the types UTILITY, TOOLBAR, MENU, DROPDOWN_MENU, POPUP_MENU,
+    //   TOOLTIP, NOTIFICATION, COMBO, DND, DOCK, DESKTOP and SPLASH, and any
+    //   window in state SKIP_TASKBAR;
+    // - WS_EX_APPWINDOW for a transient window of type NORMAL or DIALOG (no
+    //   type counts as DIALOG for a transient) that is no tool window by the
+    //   above: a dialog of the application that stands for it on screen.
+    // The first type in the list that we know decides, as the manager would take it.
+    if (attributes && attributes->override_redirect)
+      f.style |= kExToolWindow;
+    for (const std::uint32_t candidate : Items(x, type.get(), XCB_ATOM_ATOM)) {
+      const auto known =
+          std::find(atoms_.begin() + kTypeNormal, atoms_.begin() + kTypeSplash + 1, candidate);
+      if (known == atoms_.begin() + kTypeSplash + 1)
+        continue;
+      if (candidate != atoms_[kTypeNormal] && candidate != atoms_[kTypeDialog])
+        f.style |= kExToolWindow;
+      break;
+    }
+    for (const std::uint32_t s : Items(x, state.get(), XCB_ATOM_ATOM)) {
+      if (s == atoms_[kStateSkipTaskbar])
+        f.style |= kExToolWindow;
+    }
+    if ((f.style & kExToolWindow) == 0 && f.owner != 0)
+      f.style |= kExAppWindow;
+
+    // The title: _NET_WM_NAME in UTF-8, else WM_NAME in whatever it is in.
+    if (const auto modern = Text(x, net_name.get());
+        modern && net_name->type == atoms_[kUtf8String])
+      f.title = FirstString(*modern);
+    if (f.title.empty()) {
+      if (const auto legacy = Text(x, name.get())) {
+        if (name->type == XCB_ATOM_STRING) {
+          f.title = Latin1ToUtf8(FirstString(*legacy));
+        } else if (name->type == atoms_[kCompoundText]) {
+          // Kept as it is when it cannot be decoded.
+          std::optional<std::string> decoded = CompoundTextToUtf8(FirstString(*legacy));
+          f.title = decoded ? std::move(*decoded) : std::string(FirstString(*legacy));
+        } else {
+          f.title = FirstString(*legacy);
+        }
+      }
+    }
+
+    // The server knows the pid of each local client; _NET_WM_PID, which the
+    // client sets itself, serves where it does not (an old server, or none
+    // for this client).
+    if (has_xres_) {
+      xcb_generic_error_t* res_error = nullptr;
+      const Owned<xcb_res_query_client_ids_reply_t> ids(
+          x.xcb_res_query_client_ids_reply(c, r.client, &res_error));
+      if (res_error != nullptr) {
+        ++errors_;
+        std::free(res_error);
+      }
+      std::int32_t pid = -1;
+      if (ids) {
+        for (auto it = x.xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0 && pid <= 0;
+             x.xcb_res_client_id_value_next(&it)) {
+          if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+              it.data->length >= 4)
+            pid = static_cast<std::int32_t>(*x.xcb_res_client_id_value_value(it.data));
+        }
+      }
+      if (pid > 0) {
+        f.pid = static_cast<std::uint32_t>(pid);
+      } else {
+        unknown_creator.push_back(i);
+        r.pid = property(w, atoms_[kNetWmPid], XCB_ATOM_CARDINAL, 1);
+        r.machine = property(w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
+      }
+    } else {
+      unknown_creator.push_back(i);
+    }
+  }
+
+  // The pid a client set itself; one set by a client on another machine names
+  // no process of ours.
+  for (const std::size_t i : unknown_creator) {
+    const PropertyReply pid = read(requests[i].pid);
+    const PropertyReply machine =
+        whole(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, read(requests[i].machine));
+    const auto value = Items(x, pid.get(), XCB_ATOM_CARDINAL);
+    if (value.empty() || value[0] == 0)
+      continue;
+    if (const auto text = Text(x, machine.get())) {
+      const std::string host = ShortHostName(std::string(*text));
+      if (!host.empty() && host != host_)
+        continue;
+    }
+    facts[i].pid = value[0];
+  }
+
+  if (Lost())
+    facts.assign(windows.size(), Facts{});
+}
+
 bool X11Windows::IsVisible(WindowHandle window) {
-  if (Connection() == nullptr)
-    return false;
-  ErrorTrap trap(*this);
-  XWindowAttributes attributes{};
-  if (XGetWindowAttributes(display_, window, &attributes) == 0)
-    return false;
-  if (attributes.map_state == IsViewable)
-    return true;
-  // A window that its manager keeps iconified, or on another desktop, is
-  // unmapped but still shown as far as its application is concerned, as a
-  // minimized window is visible on Windows.
-  const auto state = ReadItems(window, atoms_[kWmState], atoms_[kWmState]);
-  return !state.empty() && (state[0] == NormalState || state[0] == IconicState);
+  return FactsOf(window).visible;
 }
 
 WindowHandle X11Windows::Owner(WindowHandle window) {
-  if (Connection() == nullptr)
-    return 0;
-  ErrorTrap trap(*this);
-  Window owner = None;
-  if (XGetTransientForHint(display_, window, &owner) == 0 || owner == None)
-    return 0;
-  // Transient for the root means "for the whole group": no owner window.
-  for (int screen = 0; screen < ScreenCount(display_); ++screen) {
-    if (owner == RootWindow(display_, screen))
-      return 0;
-  }
-  return static_cast<WindowHandle>(owner);
+  return FactsOf(window).owner;
 }
 
-// The window's kind as Windows' extended style would tell it:
-// - WS_EX_TOOLWINDOW for windows that no taskbar would show: override-redirect
-//   windows (menus and tooltips that bypass the manager), the types UTILITY,
-//   TOOLBAR, MENU, DROPDOWN_MENU, POPUP_MENU, TOOLTIP, NOTIFICATION, COMBO, DND,
-//   DOCK, DESKTOP and SPLASH, and any window in state SKIP_TASKBAR;
-// - WS_EX_APPWINDOW for a transient window of type NORMAL or DIALOG (no type
-//   counts as DIALOG for a transient) that is no tool window by the above:
-//   a dialog of the application that stands for it on screen.
-// The first type in the list that we know decides, as the manager would take it.
 std::uint32_t X11Windows::ExStyle(WindowHandle window) {
-  if (Connection() == nullptr)
-    return 0;
-  ErrorTrap trap(*this);
-  std::uint32_t style = 0;
-  XWindowAttributes attributes{};
-  if (XGetWindowAttributes(display_, window, &attributes) != 0 && attributes.override_redirect)
-    style |= kExToolWindow;
-
-  Atom type = None;
-  for (const unsigned long candidate : ReadItems(window, atoms_[kWindowType], XA_ATOM)) {
-    for (std::size_t id = kTypeNormal; id <= kTypeSplash; ++id) {
-      if (candidate == atoms_[id])
-        type = candidate;
-    }
-    if (type != None)
-      break;
-  }
-  if (type != None && type != atoms_[kTypeNormal] && type != atoms_[kTypeDialog])
-    style |= kExToolWindow;
-  for (const unsigned long state : ReadItems(window, atoms_[kNetWmState], XA_ATOM)) {
-    if (state == atoms_[kStateSkipTaskbar])
-      style |= kExToolWindow;
-  }
-  if ((style & kExToolWindow) == 0 && Owner(window) != 0)
-    style |= kExAppWindow;
-  return style;
+  return FactsOf(window).style;
 }
 
 std::string X11Windows::Title(WindowHandle window) {
-  if (Connection() == nullptr)
-    return {};
-  ErrorTrap trap(*this);
-  unsigned long type = None;
-  if (auto name = ReadText(window, atoms_[kWmName], &type); name && type == atoms_[kUtf8String]) {
-    CutAtNul(*name);
-    if (!name->empty())
-      return *name;
-  }
-  std::optional<std::string> legacy = ReadText(window, XA_WM_NAME, &type);
-  if (!legacy)
-    return {};
-  if (type == XA_STRING) {
-    CutAtNul(*legacy);
-    return Latin1ToUtf8(*legacy);
-  }
-  if (type != atoms_[kUtf8String]) {
-    // COMPOUND_TEXT and the like: let Xlib convert; keep the bytes if it cannot.
-    XTextProperty property{};
-    property.value = reinterpret_cast<unsigned char*>(legacy->data());
-    property.encoding = type;
-    property.format = 8;
-    property.nitems = legacy->size();
-    char** list = nullptr;
-    int count = 0;
-    if (Xutf8TextPropertyToTextList(display_, &property, &list, &count) >= Success &&
-        list != nullptr) {
-      std::string converted = count > 0 && list[0] != nullptr ? list[0] : "";
-      XFreeStringList(list);
-      return converted;
-    }
-  }
-  CutAtNul(*legacy);
-  return *legacy;
+  return FactsOf(window).title;
 }
 
-std::uint32_t X11Windows::PidProperty(unsigned long window) {
-  const auto pid = ReadItems(window, atoms_[kNetWmPid], XA_CARDINAL);
-  if (pid.empty() || pid[0] == 0 || pid[0] > 0xffffffffu)
-    return 0;
-  // A pid set by a client on another machine names no process of ours.
-  unsigned long type = None;
-  if (auto machine = ReadText(window, XA_WM_CLIENT_MACHINE, &type); machine) {
-    const std::string host = ShortHostName(*machine);
-    if (!host.empty() && host != host_)
-      return 0;
-  }
-  return static_cast<std::uint32_t>(pid[0]);
-}
-
-// The server knows the pid of each local client; _NET_WM_PID, which the
-// client sets itself, serves where it does not (an old server, or none for
-// this client).
 std::uint32_t X11Windows::ProcessId(WindowHandle window) {
-  if (Connection() == nullptr)
-    return 0;
-  ErrorTrap trap(*this);
-  if (has_xres_) {
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
-    long count = 0;
-    XResClientIdValue* ids = nullptr;
-    if (XResQueryClientIds(display_, 1, &spec, &count, &ids) == Success) {
-      pid_t pid = -1;
-      for (long i = 0; i < count && pid <= 0; ++i)
-        pid = XResGetClientPid(&ids[i]);
-      XResClientIdsDestroy(count, ids);
-      if (pid > 0)
-        return static_cast<std::uint32_t>(pid);
-    }
-  }
-  return PidProperty(window);
+  return FactsOf(window).pid;
 }
 
 }  // namespace launcher

@@ -1,18 +1,26 @@
-// Top-level windows on Linux, read from the X server with Xlib on a connection
-// of our own, opened on first use and kept.
+// Top-level windows on Linux, read from the X server through XCB (loaded at
+// run time, linux_xcb.h) on a connection of our own, opened on first use and
+// kept.
+//
+// Every question about a window takes one request or more. Asked one at a
+// time, each would wait for its answer in turn; so the questions about all the
+// windows of one enumeration are sent together and their answers read after
+// (see Batch), and the enumeration pays about one round trip in all.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 
-struct _XDisplay;
+struct xcb_connection_t;
 
 namespace launcher {
+
+struct Xcb;
 
 class X11Windows {
  public:
@@ -31,16 +39,29 @@ class X11Windows {
   std::string Title(WindowHandle window);
   std::uint32_t ProcessId(WindowHandle window);
 
+  // While a batch lives, the first question about one of its windows fetches
+  // the facts of all of them at once, and the later ones are answered from
+  // those: the batch is a snapshot taken at its first question. Taken then
+  // rather than when the batch begins, so that a window that goes between the
+  // listing and the questions is seen gone, as when each was asked about
+  // alone. Questions about other windows are fetched alone, as without a batch.
+  class Batch {
+   public:
+    Batch(X11Windows& owner, std::vector<WindowHandle> windows);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    X11Windows& owner_;
+    bool active_;
+  };
+
   // Whether a display is open and usable (opens it if not tried yet).
   bool connected() { return Connection() != nullptr; }
 
   // X errors our requests met (windows that vanished, say), all ignored.
   unsigned error_count() const { return errors_; }
-
-  // Called by Xlib's handlers while one of our requests runs.
-  void OnError() { ++errors_; }
-  void OnConnectionLost() { lost_ = true; }
-  _XDisplay* display() const { return display_; }
 
  private:
   enum AtomId : std::size_t {
@@ -70,25 +91,44 @@ class X11Windows {
     kTypeSplash,
     kAtomCount,
   };
-  _XDisplay* Connection();
-  // Format-32 items (windows, atoms, cardinals) of a property of `type`.
-  std::vector<unsigned long> ReadItems(unsigned long window,
-                                       unsigned long property,
-                                       unsigned long type);
-  // The bytes of a format-8 property and its type; nothing when it is unset.
-  std::optional<std::string> ReadText(unsigned long window,
-                                      unsigned long property,
-                                      unsigned long* type);
-  bool ManagerRunning(unsigned long root);
-  std::uint32_t PidProperty(unsigned long window);
 
-  _XDisplay* display_ = nullptr;
+  // What the questions about one window answer, worked out from its replies.
+  struct Facts {
+    bool visible = false;
+    WindowHandle owner = 0;
+    std::uint32_t style = 0;
+    std::string title;
+    std::uint32_t pid = 0;
+  };
+
+  xcb_connection_t* Connection();
+  // Sends every request about `windows`, then reads the replies into `facts`.
+  void Fetch(const std::vector<WindowHandle>& windows, std::vector<Facts>& facts);
+  // The facts of `window`: from the running batch when it holds the window,
+  // else fetched alone.
+  const Facts& FactsOf(WindowHandle window);
+  bool IsRoot(std::uint32_t window) const;
+  // Notes a failed connection, after which every question finds nothing.
+  bool Lost();
+
+  const Xcb* xcb_ = nullptr;
+  xcb_connection_t* connection_ = nullptr;
   bool tried_ = false;
   bool lost_ = false;
   bool has_xres_ = false;
   unsigned errors_ = 0;
-  std::array<unsigned long, kAtomCount> atoms_{};
+  std::array<std::uint32_t, kAtomCount> atoms_{};
+  std::vector<std::uint32_t> roots_;
   std::string host_;
+
+  // The running batch: its windows, and their facts once fetched.
+  bool batching_ = false;
+  bool batch_fetched_ = false;
+  std::vector<WindowHandle> batch_windows_;
+  std::vector<Facts> batch_facts_;
+  std::size_t batch_hint_ = 0;
+  // Facts of a window asked about outside a batch.
+  std::vector<Facts> single_;
 };
 
 }  // namespace launcher

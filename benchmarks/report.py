@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""Writes the performance report from the results of scripts/bench.
+
+    report.py RESULTS_DIR REPORT.md [--quick]
+
+RESULTS_DIR holds snapshots.json (Google Benchmark), timing.json (the
+end-to-end timing) and, where Wine ran, wine.json. Every figure is shown beside
+its floor or its direct counterpart, measured in the same run.
+"""
+import datetime
+import json
+import os
+import platform
+import sys
+
+
+def read_json(path):
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def machine():
+    model = "unknown processor"
+    with open("/proc/cpuinfo", encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    memory = ""
+    with open("/proc/meminfo", encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("MemTotal:"):
+                memory = "%.0f GiB" % (int(line.split()[1]) / 1024 / 1024)
+    debian = ""
+    if os.path.exists("/etc/debian_version"):
+        with open("/etc/debian_version", encoding="utf-8") as f:
+            debian = "Debian " + f.read().strip() + ", "
+    processes = sum(1 for name in os.listdir("/proc") if name.isdigit())
+    load = os.getloadavg()
+    return {
+        "cpu": "%s, %d cores, %s memory" % (model, os.cpu_count() or 0, memory),
+        "system": "%sLinux %s" % (debian, platform.release()),
+        "processes": processes,
+        "load": "%.2f %.2f %.2f" % load,
+    }
+
+
+class Benchmarks:
+    """The Google Benchmark results by run name: the median of the
+    repetitions, or the one run of a quick pass."""
+
+    def __init__(self, data):
+        self.runs = {}
+        for entry in (data or {}).get("benchmarks", []):
+            name = entry.get("run_name", entry["name"])
+            if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+                continue
+            if entry.get("error_occurred"):
+                continue
+            self.runs[name] = entry
+
+    def get(self, name):
+        return self.runs.get(name)
+
+
+def to_us(entry, key):
+    scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[entry.get("time_unit", "ns")]
+    return entry[key] * scale
+
+
+def ratio(value, base):
+    return "%.2f x" % (value / base) if base else "n/a"
+
+
+def verdict(ok):
+    return "met" if ok else "**not met**"
+
+
+def main():
+    results, report = sys.argv[1], sys.argv[2]
+    quick = "--quick" in sys.argv[3:]
+    bench = Benchmarks(read_json(os.path.join(results, "snapshots.json")))
+    timing = read_json(os.path.join(results, "timing.json")) or {}
+    wine = read_json(os.path.join(results, "wine.json"))
+    host = machine()
+    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+
+    rows = []  # measure, launcher, counterpart, ratio, target
+    notes = []
+
+    start = timing.get("start")
+    if start:
+        extra = start["launcher_ms"] - start["direct_ms"]
+        floor_extra = start["floor_ms"] - start["direct_ms"]
+        rows.append((
+            "launcher start to the application's first instruction, no splash",
+            "%.2f ms" % start["launcher_ms"],
+            "direct %.2f ms; least launcher %.2f ms" % (start["direct_ms"], start["floor_ms"]),
+            "%+.2f ms over direct (%s); the least launcher adds %+.2f ms"
+            % (extra, ratio(start["launcher_ms"], start["direct_ms"]), floor_extra),
+            "at most 3 ms more than direct: %s" % verdict(extra <= 3.0)))
+
+    watch = timing.get("watch")
+    if watch:
+        rows.append((
+            "processor time while the splash shows (the 100 ms watch)",
+            "%.3f %% of a core" % watch["launcher_cpu_percent"],
+            "floor %.3f %%" % watch["floor_cpu_percent"],
+            ratio(watch["launcher_cpu_percent"], watch["floor_cpu_percent"]),
+            "at most 0.3 %%: %s" % verdict(watch["launcher_cpu_percent"] <= 0.3)))
+    silent = timing.get("silent_wait")
+    if silent:
+        rows.append((
+            "processor time during the silent wait",
+            "%.3f %% of a core" % silent["launcher_cpu_percent"],
+            "floor %.3f %%" % silent["floor_cpu_percent"],
+            ratio(silent["launcher_cpu_percent"], silent["floor_cpu_percent"]),
+            "at most 0.1 %%: %s" % verdict(silent["launcher_cpu_percent"] <= 0.1)))
+
+    for arg in ("0", "300"):
+        snap, floor = bench.get("BM_ProcessSnapshot/" + arg), bench.get("BM_ProcFloor/" + arg)
+        if snap and floor:
+            r = to_us(snap, "cpu_time") / to_us(floor, "cpu_time")
+            rows.append((
+                "process snapshot, %d processes (processor time)" % snap.get("processes", 0),
+                "%.0f us (%d listed)" % (to_us(snap, "cpu_time"), snap.get("listed", 0)),
+                "floor %.0f us" % to_us(floor, "cpu_time"),
+                "%.2f x (wall %s)" % (r, ratio(to_us(snap, "real_time"), to_us(floor, "real_time"))),
+                "at most 1.15 x: %s" % verdict(r <= 1.15) if arg == "0" else "-"))
+
+    for arg in ("0", "300"):
+        check, floor = bench.get("BM_Watch/" + arg), bench.get("BM_WatchFloor/" + arg)
+        if check and floor:
+            rows.append((
+                "one check of the watch, %d processes (processor time)" % check.get("processes", 0),
+                "%.1f us" % to_us(check, "cpu_time"),
+                "floor %.1f us" % to_us(floor, "cpu_time"),
+                ratio(to_us(check, "cpu_time"), to_us(floor, "cpu_time")),
+                "-"))
+
+    window, window_floor = bench.get("BM_WindowSnapshot"), bench.get("BM_WindowFloor")
+    if window and window_floor:
+        r = to_us(window, "real_time") / to_us(window_floor, "real_time")
+        rows.append((
+            "window snapshot, %d windows" % window.get("listed", 0),
+            "%.0f us wall, %.0f us processor"
+            % (to_us(window, "real_time"), to_us(window, "cpu_time")),
+            "floor %.0f us wall, %.0f us processor"
+            % (to_us(window_floor, "real_time"), to_us(window_floor, "cpu_time")),
+            "%.2f x wall, %s processor"
+            % (r, ratio(to_us(window, "cpu_time"), to_us(window_floor, "cpu_time"))),
+            "at most 1.5 x: %s" % verdict(r <= 1.5)))
+
+    splash = timing.get("splash")
+    if splash:
+        rows.append((
+            "splash on screen after start",
+            "%.1f ms" % splash["launcher_ms"],
+            "plain GTK program %.1f ms" % splash["gtk_ms"],
+            ratio(splash["launcher_ms"], splash["gtk_ms"]),
+            "under 80 ms: %s" % verdict(splash["launcher_ms"] < 80)))
+
+    gone = timing.get("gone")
+    if gone:
+        rows.append((
+            "application window on screen to launcher gone",
+            "%.0f ms" % gone["total_ms"],
+            "%.0f ms of it waiting for the next once-a-second pass"
+            % gone["until_pass_ms"],
+            "%.0f ms for the pass that saw it and the end" % gone["pass_and_exit_ms"],
+            "unchanged schedule"))
+
+    if silent:
+        rows.append((
+            "peak memory during the silent wait",
+            "%d KiB" % silent["launcher_peak_kb"],
+            "floor %d KiB" % silent["floor_peak_kb"],
+            ratio(silent["launcher_peak_kb"], silent["floor_peak_kb"]),
+            "-"))
+    if watch:
+        rows.append((
+            "peak memory while the splash shows",
+            "%d KiB" % watch["launcher_peak_kb"],
+            "plain GTK program %d KiB" % watch["gtk_peak_kb"],
+            ratio(watch["launcher_peak_kb"], watch["gtk_peak_kb"]),
+            "-"))
+
+    if wine:
+        rows.append((
+            "Windows process snapshot under Wine, %d processes" % wine["processes"],
+            "%.1f ms (%d listed)" % (wine["snapshot_us"] / 1000, wine["listed"]),
+            "floor %.1f ms" % (wine["floor_us"] / 1000),
+            ratio(wine["snapshot_us"], wine["floor_us"]),
+            "-"))
+        if "watch_us" in wine:
+            rows.append((
+                "one check of the watch under Wine",
+                "%.2f ms" % (wine["watch_us"] / 1000),
+                "floor %.2f ms" % (wine["watch_floor_us"] / 1000),
+                ratio(wine["watch_us"], wine["watch_floor_us"]),
+                "-"))
+    else:
+        notes.append("Wine was not found, so the Windows process snapshot was not measured.")
+
+    out = []
+    out.append("# Performance\n")
+    out.append("Generated by `scripts/bench` on %s. Every figure stands beside its floor (the least"
+               " work that reads the same facts) or its direct counterpart, measured in the same"
+               " run.\n" % now)
+    if quick:
+        out.append("> **Quick run** (`scripts/bench --quick`): too short to be read as figures; it"
+                   " only shows that every benchmark runs.\n")
+    out.append("- Machine: %s; %s." % (host["cpu"], host["system"]))
+    out.append("- Processes running when the report was written: %d; load average %s (other"
+               " work on the machine shows in every figure)." % (host["processes"], host["load"]))
+    out.append("")
+    out.append("| Measure | Launcher | Floor or counterpart | Ratio | Target |")
+    out.append("|---|---|---|---|---|")
+    for row in rows:
+        out.append("| " + " | ".join(row) + " |")
+    out.append("")
+    for note in notes:
+        out.append("- " + note)
+    out.append(HOW)
+    os.makedirs(os.path.dirname(os.path.abspath(report)), exist_ok=True)
+    with open(report, "w", encoding="utf-8") as f:
+        f.write("\n".join(out))
+
+
+HOW = """
+## How each figure is measured
+
+- **Start to the application's first instruction** (`benchmarks/launcher_timing`): the time
+  from starting the launcher (no splash) until a stand-in application, a static program,
+  notes the monotonic clock at the top of its `main`; beside starting that application
+  directly, and beside the least a launcher can be, a static program that only starts it.
+  Medians of alternating runs.
+- **Processor time while waiting**: the launcher's own processor time
+  (`/proc/<pid>/schedstat`) over a stretch of the silent wait (after its first 5 s) and
+  while the splash shows, as a share of one core; beside a program that reads the same
+  facts at the same rate (a `/proc` listing and the application's executable link, once a
+  second and ten times a second), run alongside. Peak memory is `VmHWM`.
+- **Snapshots** (`benchmarks/snapshot_benchmark`, Google Benchmark, medians): the
+  launcher's process snapshot beside walking `/proc` and reading every executable link;
+  one check of the watch beside the `/proc` listing and the application's link; the
+  window snapshot of 20 windows beside the same X requests sent at once through XCB, in
+  three rounds (the manager check, its client list and the root's children; the check
+  window; every question about every window) and the creators' executable links.
+- **Splash on screen**: from the launcher's start until the X server maps its splash
+  window; beside a plain GTK program that shows the same picture in a window of the
+  splash's size.
+- **Application window to launcher gone**: the probe application shows its window after
+  the splash's 1 s; the time until the launcher has ended, split at the trace line of the
+  pass that saw the window. The passes come once a second by design; only the second
+  part is the launcher's work.
+- **Under Wine**: `process_benchmark.exe` (the 64-bit build) with 20 processes of its own,
+  the launcher's snapshot beside listing the ids and asking each process's image name
+  with the limited query; and one check of the watch (the benchmark stands for the
+  running application) beside listing the ids and asking its own image name.
+"""
+
+if __name__ == "__main__":
+    main()
