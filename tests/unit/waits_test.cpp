@@ -149,7 +149,7 @@ TEST_F(WaitsTest, ProgramEndedFromAnEventDuringTheWait) {
   StartApp();
   fake.on_pump = [&] {
     if (fake.now_ms >= 2500)
-      fake.EndProgram();
+      fake.EndProgram(0);
   };
   EXPECT_THROW(subWaitForQUARVENAppOpen(kPid, kApp, 60), ProgramEnded);
   EXPECT_EQ(Attempts().size(), 3u);

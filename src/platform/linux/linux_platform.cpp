@@ -15,6 +15,7 @@
 #include <glib.h>
 
 #include "platform/command_line.h"
+#include "platform/linux/linux_case_fold.h"
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
 
@@ -75,6 +76,10 @@ std::string LinuxPlatform::ExeName() {
   if (dot != std::string::npos && dot > 0)
     name.resize(dot);
   return name;
+}
+
+bool LinuxPlatform::SamePath(const std::string& a, const std::string& b) {
+  return SamePathIgnoringCase(a, b);
 }
 
 bool LinuxPlatform::FileExists(const std::string& path) {
@@ -298,9 +303,9 @@ void LinuxPlatform::RunEventLoop() {
   RunGtkEventLoop();
 }
 
-void LinuxPlatform::EndProgram() {
+void LinuxPlatform::EndProgram(int status) {
   std::fflush(nullptr);
-  _exit(0);
+  _exit(status);
 }
 
 }  // namespace launcher
