@@ -32,7 +32,7 @@ void Prepare(FakePlatform& fake, Machine machine) {
   if (machine == Machine::kMissingApp)
     fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
   // Far beyond the longest run these settings allow; reaching it is a hang.
-  fake.event_loop_limit_ms = 10 * 60 * 1000;
+  fake.event_loop_limit_ms = 10LL * 60 * 1000;
 }
 
 // Runs the process as its entry point would; false when it would never end.

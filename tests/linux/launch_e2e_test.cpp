@@ -2,6 +2,7 @@
 // starts the probe with exactly the arguments and working directory expected.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,10 @@ struct StatusCase {
   int status;
   const char* trace;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class LinuxExitStatus : public ::testing::TestWithParam<StatusCase> {};
 
