@@ -10,6 +10,10 @@ LauncherState& State() {
   return g_state;
 }
 
+int ExitStatus() {
+  return g_state.gblnFailureReported ? 1 : 0;
+}
+
 void ResetState() {
   g_state = LauncherState{};
 }

@@ -16,9 +16,15 @@ struct LauncherState {
   bool gblnSilent = false;      // "-s": no window, wait for the application's end
   std::string gstrAppExePath;   // the application's executable
   std::int32_t glngAppPID = 0;  // the process id its start returned
+  // The error routine reported a failure to the user (a box, or in silent
+  // mode its trace line): the run then ends with exit status 1.
+  bool gblnFailureReported = false;
 };
 
 LauncherState& State();
+
+// The exit status of this run: 1 once a failure was reported, else 0.
+int ExitStatus();
 
 // Back to the values of a fresh process; for tests that run the launcher twice.
 void ResetState();

@@ -45,7 +45,7 @@ void Main() {
 
     if (!g.gblnSplash) {
       WriteTrace("App Stop...");
-      Sys().EndProgram();
+      Sys().EndProgram(ExitStatus());
     }
   } catch (const RuntimeError& failure) {
     HandleError(failure, "QUARVENlauncher ", true, false);

@@ -29,8 +29,13 @@ std::string HandleError(const RuntimeError& failure,
 
   WriteTrace(source_name + ": #" + std::to_string(number) + " | " + description + " | " + source);
   if (show_message) {
+    State().gblnFailureReported = true;
     if (g_splash != nullptr && g_splash->IsOpen()) {
-      g_splash->LeaveTopmost();
+      try {
+        g_splash->LeaveTopmost();
+      } catch (const RuntimeError&) {
+        // The splash is closed next anyway; the box must still come up.
+      }
       g_splash->Close();
     }
     const std::string& name = State().gstrAppName;

@@ -59,6 +59,9 @@ class Platform {
   // ".exe" on Windows, empty on Linux.
   virtual std::string ExecutableSuffix() = 0;
 
+  // Whether two paths are the same once letter case is set aside, by the
+  // system's own rules for the names of files.
+  virtual bool SamePath(const std::string& a, const std::string& b) = 0;
   // True when a plain file (not hidden, not a system file, not a folder) is there.
   virtual bool FileExists(const std::string& path) = 0;
   // Opens a text file for reading; raises when it cannot be opened.
@@ -125,8 +128,9 @@ class Platform {
   // Dispatches events until no form is open any more.
   virtual void RunEventLoop() = 0;
 
-  // Ends the program at once: no window unload handlers run.
-  [[noreturn]] virtual void EndProgram() = 0;
+  // Ends the program at once with exit status `status`: no window unload
+  // handlers run.
+  [[noreturn]] virtual void EndProgram(int status) = 0;
 };
 
 // The backend in use; the entry point (or a test) installs it.

@@ -24,23 +24,6 @@ std::string ReplaceAll(std::string_view text, std::string_view what, std::string
   return out;
 }
 
-std::string ToLower(std::string_view text) {
-  std::string out(text);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto c = static_cast<unsigned char>(out[i]);
-    if (c >= 'A' && c <= 'Z') {
-      out[i] = static_cast<char>(c + 32);
-    } else if (c == 0xC3 && i + 1 < out.size()) {
-      // U+00C0..U+00DE (but not the multiplication sign) fold to U+00E0..U+00FE.
-      const auto next = static_cast<unsigned char>(out[i + 1]);
-      if (next >= 0x80 && next <= 0x9E && next != 0x97)
-        out[i + 1] = static_cast<char>(next + 0x20);
-      ++i;
-    }
-  }
-  return out;
-}
-
 std::size_t Utf8CharLength(std::string_view text, std::size_t pos) {
   if (pos >= text.size())
     return 0;

@@ -1,5 +1,5 @@
-// The runtime's text services, on UTF-8 strings: trimming, replacement, case
-// folding and character counting.
+// The runtime's text services, on UTF-8 strings: trimming, replacement and
+// character counting.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +14,6 @@ std::string Trim(std::string_view text);
 // Every occurrence of `what` replaced by `with`, from the first character on;
 // inserted text is not searched again.
 std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with);
-
-// Lower-case form for comparing paths: ASCII and Latin-1 letters folded.
-std::string ToLower(std::string_view text);
 
 // Bytes taken by the character that starts at `pos` (1 for a broken sequence).
 std::size_t Utf8CharLength(std::string_view text, std::size_t pos);

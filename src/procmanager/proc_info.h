@@ -22,8 +22,8 @@ struct ProcInfo {
 using ProcList = std::vector<ProcInfo>;
 
 // Whether the application is in `list`: an entry with its id, or else one that
-// runs from `exe_path` (compared without regard to case). Scans from index 0
-// and stops at the first match.
+// runs from `exe_path` (compared without regard to case, by the system's rules
+// for file names). Scans from index 0 and stops at the first match.
 bool IsAppInList(const ProcList& list, std::int32_t pid, const std::string& exe_path);
 
 }  // namespace launcher

@@ -122,7 +122,7 @@ void FrmSplash::tmrQuit_Timer() {
   Attempt([&] { subWaitForQUARVENAppOpen(g.glngAppPID, g.gstrAppExePath, kWindowAttempts); });
   Attempt([&] { Close(); });
   Attempt([&] { WriteTrace("App Stop..."); });
-  Sys().EndProgram();
+  Sys().EndProgram(ExitStatus());
 }
 
 void FrmSplash::tmrCheckQvProcess_Timer() {
@@ -134,7 +134,7 @@ void FrmSplash::tmrCheckQvProcess_Timer() {
                " no longer running, exiting...");
     Close();
     WriteTrace("App Stop...");
-    Sys().EndProgram();
+    Sys().EndProgram(ExitStatus());
   } catch (const RuntimeError& failure) {
     HandleError(failure, "QUARVENlauncher tmrCheckQvProcess", true, false);
   }

@@ -2,6 +2,7 @@
 // starts the probe with exactly the arguments and working directory expected.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,45 @@ TEST(LinuxLaunchSettings, ExecutableNamedBySettings) {
   ASSERT_TRUE(record) << run.stderr_text;
   EXPECT_EQ(record->at("arg0"), dir.root() + "/bin/runtime/my probe");
 }
+
+// A script that waits on a silent launcher learns from the exit status whether
+// the start failed; the trace line says why.
+struct StatusCase {
+  const char* name;
+  const char* ini;
+  bool app_installed;
+  int status;
+  const char* trace;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class LinuxExitStatus : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(LinuxExitStatus, SilentRunEndsWithTheStatusOfItsStart) {
+  const StatusCase& c = GetParam();
+  InstallDir dir("Quarven App");
+  dir.WriteFile("bin/launcher.ini", c.ini);
+  if (c.app_installed)
+    dir.InstallProbe("bin/xulrunner/quarven");
+  const RunResult run = RunBounded(dir.launcher(), {"-s"}, {}, 30s);
+  ASSERT_TRUE(run.ended) << "launcher still running";
+  EXPECT_EQ(run.exit_code, c.status) << run.stderr_text;
+  EXPECT_NE(run.stderr_text.find(c.trace), std::string::npos) << run.stderr_text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Silent,
+    LinuxExitStatus,
+    ::testing::Values(
+        StatusCase{"application_ran", kPlain, true, 0, "Waiting for end of process ID: "},
+        StatusCase{"application_missing", kPlain, false, 1,
+                   "QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"},
+        StatusCase{"settings_line_broken", "[resources]\r\nname\r\n", true, 1,
+                   "QUARVENlauncher : #4646 | Invalid procedure call or argument"}),
+    [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace launcher::testing

@@ -130,7 +130,7 @@ TEST_P(StartupErrorBox, ShowsLocalizedTextAndEndsAfterOk) {
   ASSERT_TRUE(dialog->Press(0)) << "the OK button took no click";
   const auto exit_code = launcher.WaitForExit(10s);
   ASSERT_TRUE(exit_code) << "the launcher did not end after OK; it said:\n" << launcher.Stderr();
-  EXPECT_EQ(*exit_code, 0) << launcher.Stderr();
+  EXPECT_EQ(*exit_code, 1) << "a reported failure; the launcher said:\n" << launcher.Stderr();
 
   if (c.app_installed) {
     EXPECT_FALSE(dir.ReadRecord("bin/xulrunner", 2s)) << "the application was started";
@@ -209,7 +209,7 @@ TEST(SilentStartupError, NoWindowOnlyTraceAndEnds) {
   ASSERT_FALSE(launcher.Running()) << "the silent launcher did not end on its own";
   const auto exit_code = launcher.WaitForExit(0ms);
   ASSERT_TRUE(exit_code);
-  EXPECT_EQ(*exit_code, 0);
+  EXPECT_EQ(*exit_code, 1) << "a script waiting on the launcher learns that nothing ran";
   EXPECT_NE(
       launcher.Stderr().find("QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"),
       std::string::npos)

@@ -193,6 +193,33 @@ TEST_F(DiagnosticsTest, SplashIsClosedBeforeTheBox) {
   EXPECT_EQ(fake.boxes.size(), 2u);
 }
 
+TEST_F(DiagnosticsTest, SplashThatCannotLeaveTheTopmostBandIsStillClosedBeforeTheBox) {
+  class StuckSplash : public RecordingSplash {
+   public:
+    using RecordingSplash::RecordingSplash;
+    void LeaveTopmost() override { throw RuntimeError::Of(kErrOutOfMemory); }
+  } splash(fake);
+  SetSplashWindowLink(&splash);
+  g.gblnSplash = true;
+  EXPECT_NO_THROW(HandleError(RuntimeError::Of(kErrFileNotFound), "QUARVENlauncher StartQUARVENApp",
+                              true, false));
+  EXPECT_EQ(splash.calls, (std::vector<std::string>{"close, boxes=0"}));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("StartQUARVENApp: File not found (launcher)"),
+            std::string::npos);
+  EXPECT_TRUE(g.gblnFailureReported);
+}
+
+TEST_F(DiagnosticsTest, OnlyTheShowMessagePathCountsAsAReportedFailure) {
+  EXPECT_THROW(HandleError(RuntimeError::Of(kErrFileNotFound), "modProcManager.x", false, false),
+               RuntimeError);
+  HandleError(RuntimeError::Of(kErrFileNotFound), "x", false, true);
+  EXPECT_FALSE(g.gblnFailureReported) << "passed on or dropped: the caller decides";
+  g.gblnSilent = true;
+  HandleError(RuntimeError::Of(kErrFileNotFound), "QUARVENlauncher StartQUARVENApp", true, false);
+  EXPECT_TRUE(g.gblnFailureReported) << "silent mode: the trace line is the report";
+}
+
 TEST_F(DiagnosticsTest, ShowMessageLowersAnOpenSplashOnly) {
   RecordingSplash splash(fake);
   SetSplashWindowLink(&splash);

@@ -54,6 +54,14 @@ class FakeTest : public ::testing::Test {
     }
   }
 
+  // A whole run, and the exit status the process ends with: the one handed to
+  // EndProgram, or what the entry point returns once no form is left.
+  int RunToExitStatus() {
+    const bool ended_at_once = RunLauncher();
+    EXPECT_FALSE(fake.event_loop_stalled) << "the run would never end";
+    return ended_at_once ? fake.exit_status : ExitStatus();
+  }
+
   FakePlatform fake;
   LauncherState& g = State();
 };

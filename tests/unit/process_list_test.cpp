@@ -133,10 +133,26 @@ TEST_F(ProcessListTest, AppIsRecognisedByIdOrPathInAnyCase) {
   const ProcList unknown_path = {{14, "", "", "", 0}};
   EXPECT_TRUE(IsAppInList(unknown_path, 14, "c:\\q.exe"));
   EXPECT_FALSE(IsAppInList(unknown_path, 15, "c:\\q.exe")) << "empty path matches only by id";
+  // Letters beyond Latin-1 fold too: Cyrillic, and the Greek final sigma.
+  const ProcList cyrillic = {{20, "", "C:\\ПРОГРАММЫ\\Квартал\\Q.EXE", "", 0}};
+  EXPECT_TRUE(IsAppInList(cyrillic, 99, "c:\\программы\\КВАРТАЛ\\q.exe"));
+  EXPECT_FALSE(IsAppInList(cyrillic, 99, "c:\\программа\\квартал\\q.exe"));
+  const ProcList greek = {{21, "", "/opt/ΟΔΥΣΣΕΥΣ/q", "", 0}};
+  EXPECT_TRUE(IsAppInList(greek, 99, "/opt/οδυσσευς/q"));
   const ProcList placeholder = {ProcInfo{}};
   EXPECT_FALSE(IsAppInList(placeholder, 15, "c:\\q.exe"));
   EXPECT_TRUE(IsAppInList(placeholder, 0, "c:\\q.exe"));
   EXPECT_TRUE(IsAppInList(placeholder, 15, ""));
+}
+
+TEST_F(ProcessListTest, ScanKeepsItsOrderAndStopsAtTheFirstMatch) {
+  // A comparison that fails shows which entries were looked at.
+  const ProcList list = {{12, "", "C:\\A.exe", "", 0}, {13, "", "C:\\B.exe", "", 0}};
+  EXPECT_TRUE(IsAppInList(list, 12, "C:\\B.exe")) << "the id of the first entry matches";
+  fake.Fail(FakeService::kSamePath, kErrOutOfMemory);
+  EXPECT_TRUE(IsAppInList(list, 12, "C:\\B.exe")) << "no path compared when the id matches";
+  EXPECT_THROW(IsAppInList(list, 13, "C:\\B.exe"), RuntimeError)
+      << "the first entry's path is compared before the second entry's id";
 }
 
 struct WindowCase {

@@ -263,6 +263,19 @@ TEST_F(SplashTest, StartFailureClosesTheSplashAndTheLauncherEnds) {
   EXPECT_TRUE(g.gblnSplash) << "kept: Main returns and the process ends with no form left";
 }
 
+TEST_F(SplashTest, TopmostFailureWhileAFailureIsHandledStillClosesTheSplashAndShowsOneBox) {
+  fake.Fail(FakeService::kSetTopmost, kErrOutOfMemory);
+  fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
+  EXPECT_NO_THROW(RunLauncher());
+  EXPECT_EQ(fake.OpenForm(), nullptr) << "the splash is gone";
+  ASSERT_EQ(fake.boxes.size(), 1u) << "reported once, by the launch";
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher StartQUARVENApp: File not found "
+                                    "(launcher)"),
+            std::string::npos);
+  EXPECT_EQ(Count("QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"), 1);
+  EXPECT_FALSE(fake.event_loop_stalled);
+}
+
 TEST_F(SplashTest, TopmostFailureIsIgnored) {
   fake.Fail(FakeService::kSetTopmost, kErrOutOfMemory);
   AppWindowAt(0);

@@ -65,6 +65,19 @@ TEST_F(WaitsTest, EndWaitOutlastsEveryInstanceOfTheExecutable) {
   EXPECT_LE(fake.now_ms, 12000 + 1100);
 }
 
+TEST_F(WaitsTest, InstanceInACyrillicFolderWrittenInAnotherCaseIsTheApplication) {
+  // Installed under C:\Программы\Квартал; the second instance's path comes
+  // back from the system in capitals.
+  fake.exe_folder = "C:\\Программы\\Квартал";
+  fake.command_line = "-s";
+  fake.started_app_lifetime_ms = 3000;
+  fake.AddProcess(1200, "C:\\ПРОГРАММЫ\\КВАРТАЛ\\BIN\\XULRUNNER\\QUARVEN.EXE").end_ms = 12000;
+  EXPECT_TRUE(RunMain());
+  EXPECT_GE(fake.now_ms, 12000) << "the launcher ended before the second instance";
+  EXPECT_LE(fake.now_ms, 12000 + 1100);
+  EXPECT_EQ(fake.exit_status, 0);
+}
+
 TEST_F(WaitsTest, EndWaitFailureShowsTheBoxAndReturns) {
   StartApp();
   fake.Fail(FakeService::kEnumProcesses, kErrOutOfMemory);
@@ -149,7 +162,7 @@ TEST_F(WaitsTest, ProgramEndedFromAnEventDuringTheWait) {
   StartApp();
   fake.on_pump = [&] {
     if (fake.now_ms >= 2500)
-      fake.EndProgram();
+      fake.EndProgram(0);
   };
   EXPECT_THROW(subWaitForQUARVENAppOpen(kPid, kApp, 60), ProgramEnded);
   EXPECT_EQ(Attempts().size(), 3u);

@@ -88,7 +88,7 @@ TEST(WineStartupError, MissingApplicationInEnglish) {
   WineInstall install("Quarven App", "launcher.exe");
   install.WriteFile("bin/launcher.ini", kPlain);
   const Seen seen = Drive(install, {});
-  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  ASSERT_EQ(seen.exit_code, 1) << seen.output;
   ASSERT_EQ(seen.boxes.size(), 1u) << seen.output;
   EXPECT_EQ(seen.boxes[0], "QUARVENlauncher startup error|" + kEnglishText +
                                "QUARVENlauncher StartQUARVENApp: File not found (launcher)");
@@ -108,14 +108,15 @@ TEST(WineStartupError, MissingApplicationInFrench) {
             "Erreur de d\xC3\xA9marrage de Quarven|Quarven n'a pas pu d\xC3\xA9marrer "
             "correctement.\\nVeuillez r\xC3\xA9installer l'application.\\n\\nDetails: "
             "QUARVENlauncher StartQUARVENApp: File not found (launcher)");
-  EXPECT_EQ(seen.exit_code, 0);
+  EXPECT_EQ(seen.exit_code, 1);
 }
 
 TEST(WineStartupError, SilentModeShowsNothing) {
   WineInstall install("Quarven App", "launcher.exe");
   install.WriteFile("bin/launcher.ini", kPlain);
   const Seen seen = Drive(install, {"-s"});
-  EXPECT_EQ(seen.exit_code, 0) << seen.output;
+  EXPECT_EQ(seen.exit_code, 1) << "a script waiting on the launcher learns that nothing ran\n"
+                               << seen.output;
   EXPECT_TRUE(seen.boxes.empty()) << seen.output;
   EXPECT_TRUE(seen.windows.empty()) << seen.output;
   EXPECT_TRUE(Traced(seen, "QUARVENlauncher StartQUARVENApp: #53 | File not found | launcher"));
@@ -130,12 +131,14 @@ TEST(WineStartupError, CommandLineEndingInSwitchAndBrokenSettingsLine) {
   ASSERT_EQ(switch_at_end.boxes.size(), 1u) << switch_at_end.output;
   EXPECT_EQ(switch_at_end.boxes[0].substr(0, switch_at_end.boxes[0].find('|')), " startup error");
   EXPECT_FALSE(install.ReadRecord("bin/xulrunner", 1s)) << "the application was started";
+  EXPECT_EQ(switch_at_end.exit_code, 1) << switch_at_end.output;
 
   install.WriteFile("bin/launcher.ini", "[resources]\r\nname\r\n");
   const Seen broken = Drive(install, {});
   ASSERT_EQ(broken.boxes.size(), 1u) << broken.output;
   const std::string tail = "(QUARVENlauncher GetINISettingsError)";
   EXPECT_EQ(broken.boxes[0].substr(broken.boxes[0].size() - tail.size()), tail);
+  EXPECT_EQ(broken.exit_code, 1) << broken.output;
   EXPECT_TRUE(Traced(broken,
                      "QUARVENlauncher GetINISettingsError: #5 | Invalid procedure call "
                      "or argument | launcher"));

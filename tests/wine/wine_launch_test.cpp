@@ -58,7 +58,7 @@ TEST_P(WineLaunch, ProbeReceivesCommandLineAndFolder) {
 
   const WineRun run = RunUnderWine(install.launcher(), c.launcher_args, 60s);
   ASSERT_TRUE(run.ended) << "launcher still running after 60 s; Wine said:\n" << run.output;
-  // The launcher always ends with 0; anything else is Wine failing to run it.
+  // A start that worked ends with 0; anything else is a failure, reported or not.
   ASSERT_EQ(run.exit_code, 0) << "Wine said:\n" << run.output;
 
   const std::string app_folder = app.substr(0, app.rfind('/'));
@@ -159,6 +159,22 @@ TEST(WineLaunchAtDriveRoot, ProbeStartsFromTheRoot) {
   EXPECT_EQ(*record,
             ExpectedRecord("Q:\\\\bin\\xulrunner\\quarven.exe",
                            " bin\\ -contentLocale en-US -UILocale en-US", "Q:\\", kDefaultArgs));
+}
+
+// The exit status of launcher.exe itself, as a script that starts it under
+// Wine sees it: 1 when the silent start failed, 0 when the application ran.
+TEST(WineExitStatus, SilentRunEndsWithTheStatusOfItsStart) {
+  WineInstall install("Quarven App", "launcher.exe");
+  install.WriteFile("bin/launcher.ini", kPlain);
+  const WineRun missing = RunUnderWine(install.launcher(), {"-s"}, 60s);
+  ASSERT_TRUE(missing.ended) << "Wine said:\n" << missing.output;
+  EXPECT_EQ(missing.exit_code, 1) << "Wine said:\n" << missing.output;
+
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  const WineRun ran = RunUnderWine(install.launcher(), {"-s"}, 60s);
+  ASSERT_TRUE(ran.ended) << "Wine said:\n" << ran.output;
+  EXPECT_EQ(ran.exit_code, 0) << "Wine said:\n" << ran.output;
+  EXPECT_TRUE(install.ReadRecord("bin/xulrunner", 10s)) << "the probe never ran";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/command_line.h"
+#include "platform/linux/linux_case_fold.h"
 
 namespace launcher {
 
@@ -47,6 +48,11 @@ std::string FakePlatform::ExeFolder() {
 std::string FakePlatform::ExeName() {
   Check(FakeService::kExeName);
   return exe_name;
+}
+
+bool FakePlatform::SamePath(const std::string& a, const std::string& b) {
+  Check(FakeService::kSamePath);
+  return SamePathIgnoringCase(a, b);
 }
 
 bool FakePlatform::FileExists(const std::string& path) {
@@ -438,9 +444,10 @@ int FakePlatform::ShowMessageBox(const std::string& text, const std::string& tit
   return message_box_answer;
 }
 
-void FakePlatform::EndProgram() {
+void FakePlatform::EndProgram(int status) {
   ended = true;
-  throw ProgramEnded{};
+  exit_status = status;
+  throw ProgramEnded{status};
 }
 
 std::string DecodeLatin1(std::string_view bytes) {

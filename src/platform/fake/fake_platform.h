@@ -15,13 +15,16 @@
 namespace launcher {
 
 // Thrown by the fake's EndProgram: the simulated process has ended.
-struct ProgramEnded {};
+struct ProgramEnded {
+  int status = 0;
+};
 
 // The fake's services, by name, for failure injection.
 enum class FakeService {
   kCommandLine,
   kExeFolder,
   kExeName,
+  kSamePath,
   kFileExists,
   kOpenTextFile,
   kStartProgram,
@@ -184,6 +187,7 @@ class FakePlatform : public Platform {
   std::string current_directory;
   char current_drive = 0;
   bool ended = false;
+  int exit_status = -1;                           // what EndProgram was given; -1 until it runs
   std::vector<std::uint32_t> enum_process_sizes;  // size of each EnumProcesses call
   std::vector<std::uint32_t> module_list_sizes;   // size of each module listing
   std::vector<std::uint32_t> opened_pids;         // each pid asked of OpenProcess
@@ -220,6 +224,11 @@ class FakePlatform : public Platform {
   std::string ExeName() override;
   char PathSeparator() override { return separator; }
   std::string ExecutableSuffix() override { return executable_suffix; }
+  // Paths compare as on the Linux backend, by Unicode simple case folding
+  // (linux_case_fold.h): the nearest rule at hand to the ordinal comparison
+  // without case that Windows makes, and the same for ASCII, Latin-1, Greek
+  // and Cyrillic letters.
+  bool SamePath(const std::string& a, const std::string& b) override;
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
@@ -253,7 +262,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
-  [[noreturn]] void EndProgram() override;
+  [[noreturn]] void EndProgram(int status) override;
 
   // Dispatches what is due at the current simulated time.
   void DispatchDue();

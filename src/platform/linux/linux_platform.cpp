@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/command_line.h"
+#include "platform/linux/linux_case_fold.h"
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_toolkit.h"
@@ -99,6 +100,10 @@ std::string LinuxPlatform::ExeName() {
   if (dot != std::string::npos && dot > 0)
     name.resize(dot);
   return name;
+}
+
+bool LinuxPlatform::SamePath(const std::string& a, const std::string& b) {
+  return SamePathIgnoringCase(a, b);
 }
 
 bool LinuxPlatform::FileExists(const std::string& path) {
@@ -333,9 +338,9 @@ void LinuxPlatform::RunEventLoop() {
   RunGtkEventLoop();
 }
 
-void LinuxPlatform::EndProgram() {
+void LinuxPlatform::EndProgram(int status) {
   std::fflush(nullptr);
-  _exit(0);
+  _exit(status);
 }
 
 }  // namespace launcher

@@ -19,6 +19,8 @@ class LinuxPlatform : public Platform {
   std::string ExeName() override;
   char PathSeparator() override { return '/'; }
   std::string ExecutableSuffix() override { return {}; }
+  // Unicode simple case folding, from GLib (see linux_case_fold.h).
+  bool SamePath(const std::string& a, const std::string& b) override;
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
@@ -57,7 +59,7 @@ class LinuxPlatform : public Platform {
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
 
-  [[noreturn]] void EndProgram() override;
+  [[noreturn]] void EndProgram(int status) override;
 
   // Processes opened and not closed yet.
   std::size_t open_process_count() const { return processes_.open_count(); }

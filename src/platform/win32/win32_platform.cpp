@@ -108,6 +108,10 @@ std::string Win32Platform::ExeName() {
   return ToUtf8(name);
 }
 
+bool Win32Platform::SamePath(const std::string& a, const std::string& b) {
+  return Win32SamePath(a, b);
+}
+
 bool Win32Platform::FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -211,8 +215,8 @@ int Win32Platform::ShowMessageBox(const std::string& text, const std::string& ti
                      static_cast<UINT>(style) | MB_SETFOREGROUND);
 }
 
-void Win32Platform::EndProgram() {
-  ExitProcess(0);
+void Win32Platform::EndProgram(int status) {
+  ExitProcess(static_cast<UINT>(status));
 }
 
 void Win32Platform::PumpEvents() {

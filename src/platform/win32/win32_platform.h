@@ -19,6 +19,8 @@ class Win32Platform : public Platform {
   char PathSeparator() override { return '\\'; }
   std::string ExecutableSuffix() override { return ".exe"; }
 
+  // The ordinal comparison that ignores case, as the file system compares names.
+  bool SamePath(const std::string& a, const std::string& b) override;
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
 
@@ -71,7 +73,7 @@ class Win32Platform : public Platform {
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
 
-  [[noreturn]] void EndProgram() override;
+  [[noreturn]] void EndProgram(int status) override;
 };
 
 }  // namespace launcher

@@ -14,4 +14,9 @@ std::wstring ToWide(std::string_view text, UINT code_page = CP_UTF8);
 // UTF-16 as UTF-8; empty when it cannot be converted.
 std::string ToUtf8(std::wstring_view text);
 
+// Whether two UTF-8 paths are equal by the ordinal comparison that ignores
+// case (CompareStringOrdinal), as the file system compares names. Text that is
+// not valid UTF-8 is equal only to the very same bytes.
+bool Win32SamePath(std::string_view a, std::string_view b);
+
 }  // namespace launcher

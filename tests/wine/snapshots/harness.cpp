@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
 #include <psapi.h>
@@ -535,6 +536,50 @@ void TestWindows(DWORD child, const std::wstring& child_title) {
     DestroyWindow(window);
 }
 
+// Paths compared as the file system compares names: the system's ordinal
+// comparison without case, on the UTF-16 forms.
+void TestSamePath() {
+  std::printf("== paths without regard to case\n");
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {"C:\\Program Files\\Quarven\\Q.EXE", "c:\\program files\\quarven\\q.exe", true},
+      {"C:\\a\\q.exe", "C:\\b\\q.exe", false},
+      {"C:\\q.exe", "C:\\q.exe ", false},
+      {"", "", true},
+      {"C:\\[q]", "C:\\{q}", false},
+      {"C:\\\xC3\x89t\xC3\xA9", "c:\\\xC3\xA9T\xC3\x89", true},  // Été, éTÉ
+      {"C:\\\xC3\xA9t\xC3\xA9", "C:\\ete", false},
+      // Программы, ПРОГРАММЫ
+      {"C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B",
+       "C:\\\xD0\x9F\xD0\xA0\xD0\x9E\xD0\x93\xD0\xA0\xD0\x90\xD0\x9C\xD0\x9C\xD0\xAB", true},
+      {"\xD1\x91", "\xD0\xB5", false},         // ё is not е
+      {"\xCE\xA3", "\xCF\x83", true},          // Σ, σ
+      {"stra\xC3\x9F\x65", "STRASSE", false},  // ß is not SS
+      {"C:\\a\xFF", "C:\\A\xFF", false},       // broken text: only the same bytes
+      {"C:\\a\xFF", "C:\\a\xFF", true},
+      {"C:\\\xFF", "C:\\\xFE", false},
+  };
+  for (const Case& c : cases) {
+    const bool same = Win32SamePath(c.a, c.b);
+    const bool swapped = Win32SamePath(c.b, c.a);
+    if (same != c.same || swapped != c.same)
+      std::printf("note: \"%s\" and \"%s\" compare %s\n", c.a, c.b, same ? "same" : "different");
+    CHECK(same == c.same && swapped == c.same);
+  }
+  // The system's own case table decides; Wine's keeps the final sigma apart.
+  Note(std::string("final sigma and sigma compare ") +
+       (Win32SamePath("\xCF\x82", "\xCF\x83") ? "same" : "different"));
+  // Beyond the stack buffer the comparison still holds.
+  const std::string long_a = "C:\\" + std::string(2000, 'a') + "\xC3\xA9";
+  const std::string long_b = "c:\\" + std::string(2000, 'A') + "\xC3\x89";
+  CHECK(Win32SamePath(long_a, long_b));
+  CHECK(!Win32SamePath(long_a, long_b + "x"));
+}
+
 void TestClock() {
   std::printf("== clock\n");
   const std::int64_t start = Win32MonotonicMs();
@@ -571,6 +616,7 @@ int wmain(int argc, wchar_t** argv) {
   TestNoLeak();
   TestWindows(child.dwProcessId, child_title);
   TestClock();
+  TestSamePath();
 
   Stop(child);
   std::printf("%d checks, %d failed\n", g_checks, g_failures);
