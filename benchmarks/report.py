@@ -240,11 +240,11 @@ HOW = """
 - **Processor time while waiting**: the launcher's own processor time
   (`/proc/<pid>/schedstat`) over a stretch of the silent wait (after its first 5 s) and
   while the splash shows, as a share of one core; beside a program that reads the same
-  facts at the same rate (a `/proc` listing and the application's executable link, once a
-  second and ten times a second), run alongside. Peak memory is `VmHWM`.
+  facts at the same rate (the running application's executable link, once a second and
+  ten times a second), run alongside. Peak memory is `VmHWM`.
 - **Snapshots** (`benchmarks/snapshot_benchmark`, Google Benchmark, medians): the
   launcher's process snapshot beside walking `/proc` and reading every executable link;
-  one check of the watch beside the `/proc` listing and the application's link; the
+  one check of the watch (a running application) beside reading its executable link; the
   window snapshot of 20 windows beside the same X requests sent at once through XCB, in
   three rounds (the manager check, its client list and the root's children; the check
   window; every question about every window) and the creators' executable links.
@@ -258,7 +258,7 @@ HOW = """
 - **Under Wine**: `process_benchmark.exe` (the 64-bit build) with 20 processes of its own,
   the launcher's snapshot beside listing the ids and asking each process's image name
   with the limited query; and one check of the watch (the benchmark stands for the
-  running application) beside listing the ids and asking its own image name.
+  running application) beside asking its own image name with the limited query.
 """
 
 if __name__ == "__main__":

@@ -10,10 +10,9 @@
 //                                    starts PROGRAM and ends: the least any
 //                                    launcher adds to a start
 // and the launcher's waits, reading the same facts at the same rate:
-//   start_marker --wait-floor PID    wakes every 100 ms; once a second lists
-//                                    /proc and reads PID's executable link
-//   start_marker --watch-floor PID   every 100 ms lists /proc and reads the link
-#include <dirent.h>
+//   start_marker --wait-floor PID    wakes every 100 ms; once a second reads
+//                                    PID's executable link
+//   start_marker --watch-floor PID   every 100 ms reads the link
 #include <spawn.h>
 #include <unistd.h>
 
@@ -39,13 +38,9 @@ void SleepMs(long ms) {
   }
 }
 
-// The facts one check needs: the running ids, and the application's file.
+// What one check of a running application needs: that it runs, and from
+// which file.
 bool LookOnce(const char* pid) {
-  if (DIR* dir = opendir("/proc")) {
-    while (readdir(dir) != nullptr) {
-    }
-    closedir(dir);
-  }
   char link[64];
   char target[4096];
   std::snprintf(link, sizeof link, "/proc/%s/exe", pid);

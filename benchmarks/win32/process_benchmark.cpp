@@ -2,7 +2,8 @@
 // work that reads the same facts: listing the ids, and for each process
 // opening it for the limited query, asking its executable's full path and
 // closing it. And the check of the process watch (is this very process
-// running?) beside listing the ids and asking its own path that way. Prints
+// running?) beside opening it for the limited query and asking its path, the
+// least that tells a running process and its file. Prints
 // one JSON object; scripts/bench runs it under Wine.
 //
 //   process_benchmark.exe [--quick] [--children N]
@@ -66,10 +67,7 @@ std::size_t Snapshot() {
 std::string g_self_path;
 
 std::size_t WatchFloor() {
-  const std::vector<DWORD> ids = ListIds();
   const DWORD self = GetCurrentProcessId();
-  if (std::find(ids.begin(), ids.end(), self) == ids.end())
-    return 0;
   const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, self);
   wchar_t path[MAX_PATH * 4];
   DWORD size = static_cast<DWORD>(std::size(path));

@@ -60,28 +60,26 @@ std::uint32_t ListProcessIds() {
 // trace and in the box whichever way the application was looked for.
 bool FindApp(std::int32_t pid, const std::string& exe_path) {
   try {
+    // While the started process runs it answers alone: a fresh snapshot would
+    // hold it, and so match. Listing every process ten times a second cost
+    // more than everything else the watch does.
+    if (pid > 0 && funGetProcInfo(pid).lngPID > 0)
+      return true;
+
     const std::uint32_t count = ListProcessIds();
     // One record at a time goes through the one matching rule.
     ProcList candidate(1);
     bool any_kept = false;
-    auto is_app = [&](std::uint32_t id) {
-      ProcInfo record = funGetProcInfo(static_cast<std::int32_t>(id));
+    for (std::uint32_t i = 0; i < count; ++i) {
+      // The started process was looked up just now, and did not qualify.
+      if (pid > 0 && g_ids[i] == static_cast<std::uint32_t>(pid))
+        continue;
+      ProcInfo record = funGetProcInfo(static_cast<std::int32_t>(g_ids[i]));
       if (record.lngPID <= 0)
-        return false;
+        continue;
       any_kept = true;
       candidate[0] = std::move(record);
-      return IsAppInList(candidate, pid, exe_path);
-    };
-
-    std::uint32_t own = count;
-    if (pid > 0)
-      own = static_cast<std::uint32_t>(
-          std::find(g_ids.begin(), g_ids.begin() + count, static_cast<std::uint32_t>(pid)) -
-          g_ids.begin());
-    if (own < count && is_app(g_ids[own]))
-      return true;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      if (i != own && is_app(g_ids[i]))
+      if (IsAppInList(candidate, pid, exe_path))
         return true;
     }
     // No process qualified: the snapshot would be its placeholder alone.

@@ -17,10 +17,10 @@ void subPopulatePoccessList();
 
 // Whether the application runs: exactly what IsAppInList answers on a fresh
 // snapshot (a process with id `pid`, or any process from `exe_path`), found
-// with less work. The ids are listed as for a snapshot; the process `pid` is
-// looked up first when it is listed, the others in listed order only while the
-// application is not found. The module's snapshot is left as it was. Failures
-// climb and are traced as those of funGetPoccessList.
+// with less work. The process `pid` is looked up first; only when it does not
+// qualify are the ids listed as for a snapshot and the others looked up, in
+// listed order, until one runs from `exe_path`. The module's snapshot is left
+// as it was. Failures climb and are traced as those of funGetPoccessList.
 bool funIsAppRunning(std::int32_t pid, const std::string& exe_path);
 
 // The id and executable of one process; id 0 when it cannot be opened, -1 when

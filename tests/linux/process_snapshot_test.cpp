@@ -5,17 +5,21 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/linux_platform.h"
@@ -280,6 +284,32 @@ TEST_F(ProcessSnapshot, HandlesAreCheckedAndFreed) {
   platform_.CloseProcess(second);
   EXPECT_EQ(platform_.open_process_count(), 0u);
   EXPECT_FALSE(platform_.EnumProcessModules(0, &module, sizeof module, &needed));
+}
+
+TEST_F(ProcessSnapshot, AThreadIsNoProcessEvenRightAfterAListing) {
+  // /proc answers for a thread's id too, but lists processes only; so must
+  // the lookup, which the watch makes without a listing.
+  std::atomic<pid_t> tid{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    while (!done)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (tid == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (const bool listed_first : {false, true}) {
+    SCOPED_TRACE(listed_first);
+    if (listed_first)
+      funGetPoccessList(true);
+    EXPECT_EQ(platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(tid.load())), 0u);
+    const ProcessHandle own = platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(getpid()));
+    EXPECT_NE(own, 0u);
+    platform_.CloseProcess(own);
+  }
+  done = true;
+  worker.join();
+  EXPECT_EQ(platform_.open_process_count(), 0u);
 }
 
 TEST_F(ProcessSnapshot, RepeatedSnapshotsHoldNoHandles) {

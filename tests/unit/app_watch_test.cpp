@@ -101,8 +101,15 @@ TEST_F(AppWatchWork, LooksUpTheStartedProcessAloneWhileItRuns) {
   fake.AddProcess(kPid, kApp);
   ASSERT_TRUE(funIsAppRunning(kPid, kApp));
   EXPECT_EQ(fake.opened_pids, (std::vector<std::uint32_t>{kPid}));
-  // The ids are listed as for a snapshot, buffer growth and all.
+  EXPECT_TRUE(fake.enum_process_sizes.empty()) << "nothing listed while it runs";
+}
+
+TEST_F(AppWatchWork, ListsAsForASnapshotOnceTheStartedProcessHasGone) {
+  AddOthers(50);
+  ASSERT_FALSE(funIsAppRunning(kPid, kApp));
+  // Buffer growth and all.
   const std::vector<std::uint32_t> watch_sizes = fake.enum_process_sizes;
+  ASSERT_FALSE(watch_sizes.empty());
   fake.enum_process_sizes.clear();
   funGetPoccessList(true);
   EXPECT_EQ(watch_sizes, fake.enum_process_sizes);
@@ -113,8 +120,8 @@ TEST_F(AppWatchWork, ThenTheOthersInListedOrderUntilOneRunsFromTheFile) {
   fake.AddProcess(1200, kApp);
   fake.AddProcess(300, "C:\\after.exe");
   ASSERT_TRUE(funIsAppRunning(kPid, kApp));
-  EXPECT_EQ(fake.opened_pids, (std::vector<std::uint32_t>{100, 101, 102, 103, 104, 1200}))
-      << "the started process is not listed, and nothing after the match is looked up";
+  EXPECT_EQ(fake.opened_pids, (std::vector<std::uint32_t>{kPid, 100, 101, 102, 103, 104, 1200}))
+      << "the started process has gone, and nothing after the match is looked up";
 }
 
 TEST_F(AppWatchWork, TheStartedProcessFirstWhereverItIsListed) {

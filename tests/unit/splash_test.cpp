@@ -159,9 +159,11 @@ TEST_F(SplashTest, ClickDuringTheWaitAfterClickStartsNoSecondWait) {
 }
 
 TEST_F(SplashTest, SnapshotFailureInTheWatchShowsBoxWithoutAppStop) {
-  // The snapshots fail from the moment Main has returned.
+  // The process services fail from the moment Main has returned. While the
+  // application runs the watch looks it up alone, so the module listing is
+  // what it meets.
   RunMain();
-  fake.Fail(FakeService::kEnumProcesses, kErrOutOfMemory);
+  fake.Fail(FakeService::kEnumProcessModules, kErrOutOfMemory);
   EXPECT_NO_THROW(fake.RunEventLoop());
   EXPECT_FALSE(fake.ended) << "ends by running out of forms, not at once";
   EXPECT_EQ(fake.now_ms, 100);
@@ -171,6 +173,20 @@ TEST_F(SplashTest, SnapshotFailureInTheWatchShowsBoxWithoutAppStop) {
             std::string::npos);
   EXPECT_EQ(Count("App Stop..."), 0);
   EXPECT_FALSE(fake.OpenForm());
+}
+
+TEST_F(SplashTest, FailingListingIsMetOnceTheApplicationHasGone) {
+  // Listing every process is only needed when the started one has gone.
+  fake.started_app_lifetime_ms = 1000;
+  RunMain();
+  fake.Fail(FakeService::kEnumProcesses, kErrOutOfMemory);
+  EXPECT_NO_THROW(fake.RunEventLoop());
+  EXPECT_EQ(fake.now_ms, 1000);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher tmrCheckQvProcess: Out of memory "
+                                    "(modProcManager.funGetPoccessListError)"),
+            std::string::npos);
+  EXPECT_EQ(Count("App Stop..."), 0);
 }
 
 struct DurationCase {

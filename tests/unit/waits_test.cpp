@@ -79,13 +79,22 @@ TEST_F(WaitsTest, InstanceInACyrillicFolderWrittenInAnotherCaseIsTheApplication)
 }
 
 TEST_F(WaitsTest, EndWaitFailureShowsTheBoxAndReturns) {
-  StartApp();
-  fake.Fail(FakeService::kEnumProcesses, kErrOutOfMemory);
-  subWaitForQUARVENAppEnd(kPid, kApp);
-  ASSERT_EQ(fake.boxes.size(), 1u);
-  EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher subWaitForQUARVENAppEnd: Out of "
-                                    "memory (modProcManager.funGetPoccessListError)"),
-            std::string::npos);
+  // The lookup of the running application fails, and then, once it has
+  // gone, the listing of every process.
+  for (const FakeService service :
+       {FakeService::kEnumProcessModules, FakeService::kEnumProcesses}) {
+    SCOPED_TRACE(static_cast<int>(service));
+    fake.processes.clear();
+    fake.boxes.clear();
+    StartApp(service == FakeService::kEnumProcesses ? 7000 : kForever);
+    fake.Fail(service, kErrOutOfMemory);
+    subWaitForQUARVENAppEnd(kPid, kApp);
+    fake.Heal(service);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher subWaitForQUARVENAppEnd: Out of "
+                                      "memory (modProcManager.funGetPoccessListError)"),
+              std::string::npos);
+  }
 }
 
 TEST_F(WaitsTest, OpenWaitRunsSixtyOnePassesWithoutAWindow) {

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_processes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +124,8 @@ bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint
     }
     closedir(dir);
     listing_time_ns_ = now;
+    // /proc lists in rising order; Open searches it.
+    listing_sorted_ = std::is_sorted(listing_.begin(), listing_.end());
   }
   const std::uint32_t available =
       listing_.size() < capacity ? static_cast<std::uint32_t>(listing_.size()) : capacity;
@@ -133,8 +137,24 @@ bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint
   return true;
 }
 
+bool ProcessTable::IsProcess(std::uint32_t pid) const {
+  // An id of a listing of this moment names a process: /proc lists no threads.
+  if (listing_sorted_ && MonotonicNs() - listing_time_ns_ < kListingReuseNs &&
+      std::binary_search(listing_.begin(), listing_.end(), pid))
+    return true;
+  const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u);
+  if (fd >= 0) {
+    close(static_cast<int>(fd));
+    return true;
+  }
+  // A thread that does not lead its group is refused with EINVAL (ENOENT on
+  // newer kernels), a gone one with ESRCH. Where pidfds are not to be had,
+  // the id is taken for what it says.
+  return errno != EINVAL && errno != ENOENT && errno != ESRCH;
+}
+
 ProcessHandle ProcessTable::Open(std::uint32_t pid) {
-  if (pid == 0 || !ReadExeLink(pid, link_, found_))
+  if (pid == 0 || !ReadExeLink(pid, link_, found_) || !IsProcess(pid))
     return 0;
   std::uint32_t index = 0;
   if (!free_.empty()) {

@@ -26,7 +26,9 @@ class ProcessTable {
   bool ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
 
   // 0 when the process's executable link cannot be read: it has gone, it is
-  // a zombie or a kernel thread, or it belongs to someone we may not inspect.
+  // a zombie or a kernel thread, or it belongs to someone we may not inspect;
+  // and 0 for the id of a thread that does not lead its process, which /proc
+  // answers for too but, like Windows, never lists.
   ProcessHandle Open(std::uint32_t pid);
   // The executable's path of an open handle; nullptr for any other value.
   const std::string* Path(ProcessHandle handle) const;
@@ -41,6 +43,7 @@ class ProcessTable {
     bool open = false;
   };
   const Slot* Find(ProcessHandle handle) const;
+  bool IsProcess(std::uint32_t pid) const;
 
   std::vector<Slot> slots_;
   std::vector<std::uint32_t> free_;
@@ -49,6 +52,7 @@ class ProcessTable {
   bool listing_pending_ = false;
   std::uint32_t listing_capacity_ = 0;
   std::int64_t listing_time_ns_ = 0;
+  bool listing_sorted_ = false;
   std::string link_;   // scratch buffer for readlink
   std::string found_;  // the path just read, before it gets a slot
 };
