@@ -1,6 +1,5 @@
 #include "settings/setting_value.h"
 
-#include <cmath>
 #include <cstdlib>
 
 #include "platform/runtime_error.h"
@@ -29,8 +28,18 @@ std::int16_t AsInteger(const SettingValue& value) {
   const double parsed = std::strtod(digits.c_str(), &end);
   if (end != digits.c_str() + digits.size() || end == digits.c_str())
     Raise(kErrTypeMismatch);
-  const double rounded = std::nearbyint(parsed);  // the default mode rounds halves to even
-  if (!std::isfinite(rounded) || rounded < -32768.0 || rounded > 32767.0)
+  // Also false for infinities and NaN.
+  if (!(parsed > -40000.0 && parsed < 40000.0))
+    Raise(kErrOverflow);
+  // Halves to even, by hand: the maths library is not worth loading for it.
+  const long whole = static_cast<long>(parsed);
+  const double fraction = parsed - static_cast<double>(whole);
+  long rounded = whole;
+  if (fraction > 0.5 || (fraction == 0.5 && (whole & 1) != 0))
+    ++rounded;
+  else if (fraction < -0.5 || (fraction == -0.5 && (whole & 1) != 0))
+    --rounded;
+  if (rounded < -32768 || rounded > 32767)
     Raise(kErrOverflow);
   return static_cast<std::int16_t>(rounded);
 }

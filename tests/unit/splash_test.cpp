@@ -234,6 +234,11 @@ INSTANTIATE_TEST_SUITE_P(Values,
                                            DurationCase{"40000", false, 0, "Overflow"},
                                            DurationCase{"-40000", false, 0, "Overflow"},
                                            DurationCase{"32767", true, 32767000, nullptr},
+                                           DurationCase{"32767.5", false, 0, "Overflow"},
+                                           DurationCase{"-32768.5", false, 0, nullptr},
+                                           DurationCase{"-0.5", false, 0, nullptr},
+                                           DurationCase{"0.51", true, 1000, nullptr},
+                                           DurationCase{"1e400", false, 0, "Overflow"},
                                            DurationCase{"0x10", false, 0, "Type mismatch"},
                                            DurationCase{"inf", false, 0, "Type mismatch"}));
 

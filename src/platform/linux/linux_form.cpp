@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
 #include <map>
 
 #include "platform/linux/linux_toolkit.h"
@@ -11,6 +10,12 @@
 namespace launcher {
 
 namespace {
+
+// Half away from zero, as lround, without loading the maths library for it.
+long RoundToPixels(float value) {
+  const double v = value;
+  return v >= 0 ? static_cast<long>(v + 0.5) : -static_cast<long>(-v + 0.5);
+}
 
 int g_open_forms = 0;
 // Where the primary monitor starts, so that bounds centred on it land there.
@@ -87,13 +92,13 @@ class GtkForm : public Form {
   void SetBounds(float left, float top, float width, float height) override {
     if (!open_)
       return;
-    const int w = static_cast<int>(std::lround(width / g_twips_x));
-    const int h = static_cast<int>(std::lround(height / g_twips_y));
+    const int w = static_cast<int>(RoundToPixels(width / g_twips_x));
+    const int h = static_cast<int>(RoundToPixels(height / g_twips_y));
     tk_.gtk_widget_set_size_request(area_, w, h);
     tk_.gtk_window_resize(GTK_WINDOW(window_), w, h);
     tk_.gtk_window_move(GTK_WINDOW(window_),
-                        g_monitor_x + static_cast<int>(std::lround(left / g_twips_x)),
-                        g_monitor_y + static_cast<int>(std::lround(top / g_twips_y)));
+                        g_monitor_x + static_cast<int>(RoundToPixels(left / g_twips_x)),
+                        g_monitor_y + static_cast<int>(RoundToPixels(top / g_twips_y)));
   }
 
   void SetFrame(int left, int top, int width, int height) override {
