@@ -46,8 +46,8 @@ std::string HandleError(const RuntimeError& failure,
                         bool no_raise) {
   // Copies first: what runs below may itself fail and replace the failure.
   const std::int32_t number = failure.number();
-  const std::string description = failure.description();
-  const std::string source = failure.source();
+  const std::string description = failure.description();  // NOLINT(*-unnecessary-copy-*)
+  const std::string source = failure.source();            // NOLINT(*-unnecessary-copy-*)
 
   WriteTrace(FailureLine(source_name, number, description, source));
   if (show_message) {

@@ -1,13 +1,13 @@
 #include "platform/linux/linux_platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +17,6 @@
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_toolkit.h"
-
-extern char** environ;
 
 namespace launcher {
 
@@ -140,6 +138,7 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   if (args.empty() || args.front().empty())
     Raise(kErrFileNotFound);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& arg : args)
     argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -21,6 +21,7 @@ inline constexpr const char kToolkitLibrary[] = "libgtk-3.so.0";
 
 // The toolkit's functions by their own names, each typed as declared.
 struct Toolkit {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a name, not an expression
 #define TOOLKIT_FUNCTION(name) decltype(&::name) name = nullptr;
 #include "platform/linux/linux_toolkit_functions.h"
 #undef TOOLKIT_FUNCTION

@@ -23,7 +23,7 @@ if [ ! -e "$WINEPREFIX/harness-prefix-ready" ]; then
   touch "$WINEPREFIX/harness-prefix-ready"
 fi
 
-timeout 300 xvfb-run -a "$loader" "$build/harness.exe"
+timeout "${HARNESS_TIMEOUT:-300}" xvfb-run -a "$loader" "$build/harness.exe"
 rc=$?
 /usr/lib/wine/wineserver -k 2>/dev/null
 exit $rc
