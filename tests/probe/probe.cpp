@@ -286,8 +286,11 @@ void StartCopy(const std::string& self, long long lifetime) {
 }
 
 [[noreturn]] void Crash() {
-  // No crash dialog (Wine's debugger included): the process just ends.
+  // No crash dialog and no debugger (Wine starts one by default): the process
+  // just ends, with the fault's code as its status.
   SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(
+      [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
   RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   ExitProcess(3);
 }
