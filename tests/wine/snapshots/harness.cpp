@@ -4,7 +4,9 @@
 // and processes whose modules cannot be listed or that refuse to be opened.
 // Exit code 0 when every check held.
 //
-//   harness.exe                 the checks
+//   harness.exe [P W]           the checks, with P process and W window
+//                               snapshots for the handle count (default
+//                               10000 and 1000)
 //   harness.exe child TITLE     a child that shows a window titled TITLE
 //   harness.exe exit            a child that ends at once
 #include <algorithm>
@@ -436,7 +438,7 @@ std::size_t WindowSnapshot() {
 }
 
 // Whole snapshots, many times: no handle may be left behind.
-void TestNoLeak() {
+void TestNoLeak(int process_snapshots, int window_snapshots) {
   std::printf("== repeated snapshots\n");
   DWORD before = 0;
   DWORD after = 0;
@@ -449,13 +451,13 @@ void TestNoLeak() {
   CloseHandle(probe_before);
   const std::int64_t started = Win32MonotonicMs();
   std::size_t listed = 0;
-  for (int round = 0; round < 10000; ++round) {
+  for (int round = 0; round < process_snapshots; ++round) {
     for (const std::uint32_t pid : ListIds())
       listed += LookUp(pid).listed ? 1 : 0;
   }
   const std::int64_t processes_done = Win32MonotonicMs();
   std::size_t windows = 0;
-  for (int round = 0; round < 1000; ++round)
+  for (int round = 0; round < window_snapshots; ++round)
     windows += WindowSnapshot();
   std::printf("note: the process snapshots took %lld ms, the window snapshots %lld ms\n",
               static_cast<long long>(processes_done - started),
@@ -464,11 +466,12 @@ void TestNoLeak() {
   const HANDLE probe_after = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   CloseHandle(probe_after);
   std::printf(
-      "note: 10000 process snapshots (%zu processes listed) and 1000 window snapshots "
+      "note: %d process snapshots (%zu processes listed) and %d window snapshots "
       "(%zu windows listed); handle count %lu before, %lu after; next handle %p, %p\n",
-      listed, windows, before, after, probe_before, probe_after);
-  CHECK(listed > 10000);
-  CHECK(windows >= 1000);
+      process_snapshots, listed, window_snapshots, windows, before, after, probe_before,
+      probe_after);
+  CHECK(listed > static_cast<std::size_t>(process_snapshots));
+  CHECK(windows >= static_cast<std::size_t>(window_snapshots));
   CHECK(Win32OpenProcessCount() == 0);
   CHECK(probe_after == probe_before);
   if (before != 0)
@@ -643,7 +646,8 @@ int wmain(int argc, wchar_t** argv) {
   TestLongModulePath(own);
   TestEndedProcess(own);
   TestFallbacks(own, child.dwProcessId, Utf8(child_exe));
-  TestNoLeak();
+  const bool counts_given = argc >= 3;
+  TestNoLeak(counts_given ? _wtoi(argv[1]) : 10000, counts_given ? _wtoi(argv[2]) : 1000);
   TestWindows(child.dwProcessId, child_title);
   TestClock();
   TestSamePath();
