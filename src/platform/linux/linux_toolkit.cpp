@@ -72,7 +72,7 @@ const Toolkit& LoadToolkit() {
 namespace {
 
 // Xlib calls this when the connection breaks, and ends the program itself if
-// it returns; it must not call back into Xlib or the toolkit.
+// it returns; nothing here may send a request on the broken connection.
 int OnLostConnection(Display* display) {
   const Toolkit* tk = TryLoadToolkit();
   const char* name = tk != nullptr && display != nullptr ? tk->XDisplayString(display) : nullptr;
