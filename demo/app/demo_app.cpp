@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
   gtk_container_add(GTK_CONTAINER(window), label);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
   g_timeout_add_seconds(
-      8, [](gpointer) -> gboolean {
+      8,
+      [](gpointer) -> gboolean {
         gtk_main_quit();
         return G_SOURCE_REMOVE;
       },

@@ -39,6 +39,10 @@ void StartQUARVENApp() {
     if (!g.gstrExtraArgs.empty())
       command += " " + g.gstrExtraArgs;
     WriteTrace(command);
+    // A NUL byte from the settings would cut the program's name or an
+    // argument short where the system takes C strings: nothing is started.
+    if (command.find('\0') != std::string::npos)
+      Raise(kErrBadFileName);
 
     const std::string folder = Sys().ExeFolder();
     if (!folder.empty())

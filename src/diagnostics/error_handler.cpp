@@ -1,5 +1,7 @@
 #include "diagnostics/error_handler.h"
 
+#include <cstdlib>
+
 #include "core/launcher_state.h"
 #include "diagnostics/messages.h"
 #include "diagnostics/trace.h"
@@ -18,16 +20,36 @@ SplashWindowLink* GetSplashWindowLink() {
   return g_splash;
 }
 
+namespace {
+
+std::string FailureLine(const std::string& source_name,
+                        std::int32_t number,
+                        const std::string& description,
+                        const std::string& source) {
+  return source_name + ": #" + std::to_string(number) + " | " + description + " | " + source;
+}
+
+}  // namespace
+
+void EndOnFatalFailure(const RuntimeError& failure, const std::string& source_name) {
+  WriteTrace(FailureLine(source_name, failure.number(), failure.description(), failure.source()));
+  State().gblnFailureReported = true;
+  WriteTrace("App Stop...");
+  Sys().EndProgram(ExitStatus());
+  // EndProgram never returns; a backend that broke that promise ends here.
+  std::abort();
+}
+
 std::string HandleError(const RuntimeError& failure,
                         const std::string& source_name,
                         bool show_message,
                         bool no_raise) {
   // Copies first: what runs below may itself fail and replace the failure.
   const std::int32_t number = failure.number();
-  const std::string description = failure.description();
-  const std::string source = failure.source();
+  const std::string description = failure.description();  // NOLINT(*-unnecessary-copy-*)
+  const std::string source = failure.source();            // NOLINT(*-unnecessary-copy-*)
 
-  WriteTrace(source_name + ": #" + std::to_string(number) + " | " + description + " | " + source);
+  WriteTrace(FailureLine(source_name, number, description, source));
   if (show_message) {
     State().gblnFailureReported = true;
     if (g_splash != nullptr && g_splash->IsOpen()) {

@@ -17,6 +17,13 @@ std::string HandleError(const RuntimeError& failure,
                         bool show_message,
                         bool no_raise);
 
+// A failure after which the run cannot go on and nothing can be shown, such
+// as the loss of the display the splash lived on: traced as HandleError
+// traces it, then "App Stop...", and the program ends with exit status 1. No
+// box, and the splash is left alone: its window went with the display. The
+// started application is not touched.
+[[noreturn]] void EndOnFatalFailure(const RuntimeError& failure, const std::string& source_name);
+
 // What the error routine and the message box need of the splash window. The
 // splash registers itself while it is loaded.
 class SplashWindowLink {

@@ -29,6 +29,17 @@ std::string LoadResString(std::int32_t id,
   }
 }
 
+namespace {
+
+// The box takes C strings on every system: a NUL byte (from a display name
+// in the settings, say) would cut the rest of its text off, details and all.
+// It is shown as the replacement character instead.
+std::string Showable(const std::string& text) {
+  return ReplaceAll(text, std::string_view("\0", 1), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+
 int ShowMessage(const std::string& message, const std::string& title, int style) {
   const LauncherState& g = State();
   const std::string& shown_title = title.empty() ? g.gstrAppName : title;
@@ -44,7 +55,7 @@ int ShowMessage(const std::string& message, const std::string& title, int style)
   if (g.gblnSilent)
     return 0;
   try {
-    return Sys().ShowMessageBox(message, shown_title, style);
+    return Sys().ShowMessageBox(Showable(message), Showable(shown_title), style);
   } catch (const RuntimeError&) {
     return 0;
   }

@@ -17,7 +17,7 @@ std::string JoinArguments(const std::vector<std::string>& args);
 
 // Splits a whole command line: the program name (first token, quotes taken
 // literally) and then the arguments by the C runtime's rules.
-std::vector<std::string> SplitCommandLine(std::string_view command_line);
+std::vector<std::string> SplitCommandLine(std::string_view text);
 
 // The text after the program name and the blanks that follow it, as the
 // runtime hands a program its own command line.

@@ -180,7 +180,11 @@ void DisplaySplash() {
     splash.SetQuitTimer(static_cast<std::uint32_t>(duration) * 1000, false);
     const std::string picture =
         AsText(GetINISettings(g.gstrIniFile, "resources", "splash", std::string()));
-    const std::unique_ptr<Picture> image = Sys().LoadPicture(g.gstrBinPath + NativePath(picture));
+    const std::string path = g.gstrBinPath + NativePath(picture);
+    // A NUL byte would cut the path short and open another file.
+    if (path.find('\0') != std::string::npos)
+      Raise(kErrBadFileName);
+    const std::unique_ptr<Picture> image = Sys().LoadPicture(path);
     splash.form().SetPicture(*image, kPictureLeft, kPictureTop);
     splash.form().Show();
     splash.SetQuitTimer(static_cast<std::uint32_t>(duration) * 1000, true);

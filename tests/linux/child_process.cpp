@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +33,8 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 ChildProcess::ChildProcess(const std::string& program,
                            const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
-                           int stdout_fd) {
+                           int stdout_fd,
+                           int stdin_fd) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<std::string> env_text = environment;
@@ -50,6 +52,8 @@ ChildProcess::ChildProcess(const std::string& program,
   posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
   if (stdout_fd >= 0)
     posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  if (stdin_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
   const int error =
       posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -69,12 +73,14 @@ bool ChildProcess::Reap(int options) {
   if (exit_code_)
     return true;
   int status = 0;
+  rusage usage{};
   pid_t done;
   do {
-    done = waitpid(pid_, &status, options);
+    done = wait4(pid_, &status, options, &usage);
   } while (done < 0 && errno == EINTR);
   if (done != pid_)
     return false;
+  max_rss_kb_ = usage.ru_maxrss;
   exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }

@@ -14,12 +14,13 @@ namespace launcher::testing {
 class ChildProcess {
  public:
   // `program` is looked up in PATH when it holds no slash. Standard error goes
-  // to a file that Stderr() reads; standard output to `stdout_fd`, or is
-  // inherited when it is -1.
+  // to a file that Stderr() reads; standard output to `stdout_fd` and
+  // standard input from `stdin_fd`, or each is inherited when it is -1.
   ChildProcess(const std::string& program,
                const std::vector<std::string>& args,
                const std::vector<std::string>& environment,
-               int stdout_fd = -1);
+               int stdout_fd = -1,
+               int stdin_fd = -1);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -31,12 +32,16 @@ class ChildProcess {
   std::optional<int> WaitForExit(std::chrono::milliseconds limit);
   void Kill();
   std::string Stderr() const;
+  // The most memory it held at once (its maximum resident set), once it has
+  // ended and been collected here; 0 before.
+  long max_rss_kb() const { return max_rss_kb_; }
 
  private:
   bool Reap(int options);
 
   pid_t pid_ = -1;
   std::optional<int> exit_code_;
+  long max_rss_kb_ = 0;
   std::string stderr_path_;
 };
 

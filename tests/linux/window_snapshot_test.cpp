@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -795,6 +796,48 @@ INSTANTIATE_TEST_SUITE_P(Managers,
                          [](const ::testing::TestParamInfo<Manager>& info) {
                            return std::string(info.param == Manager::kNone ? "bare" : "openbox");
                          });
+
+// Descriptors open in this process now.
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+// Whole snapshots through the launcher's own lists, many times over: no
+// descriptor and no opened process may be left behind.
+TEST(Hygiene, SnapshotsLeaveNoDescriptorBehind) {
+  XSession& session = Session(Manager::kOpenbox);
+  ASSERT_TRUE(session.ready()) << session.error();
+  TestDisplay x(session.display());
+  x.Create(Spec().NetName("Hygiene"), None);
+  XSync(x.get(), False);
+  BackendOn backend(session.display().c_str());
+  // The first of each opens what lives for the process's life (the display).
+  funGetPoccessList(true);
+  funGetWindowList(0, true);
+  const std::size_t before = OpenDescriptors();
+  std::size_t processes = 0;
+  for (int i = 0; i < 10000; ++i)
+    processes += funGetPoccessList(true).size();
+  std::size_t windows = 0;
+  for (int i = 0; i < 1000; ++i) {
+    for (const ProcInfo& entry : funGetWindowList(0, true))
+      windows += entry.strWindowTitle == "Hygiene" ? 1 : 0;
+  }
+  const std::size_t after = OpenDescriptors();
+  std::printf(
+      "[ hygiene  ] 10000 process snapshots (%zu entries) and 1000 window snapshots (%zu "
+      "with the test's window): %zu descriptors before, %zu after\n",
+      processes, windows, before, after);
+  EXPECT_GT(processes, 10000u);
+  EXPECT_EQ(windows, 1000u) << "every window snapshot lists the test's window";
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(backend->open_process_count(), 0u);
+}
 
 }  // namespace
 }  // namespace launcher::testing

@@ -7,10 +7,21 @@
 //   window_after_ms=N   show a titled top-level window N ms after the start
 //   lifetime_ms=N       end N ms after the start (default: at once)
 //   title=TEXT          the window's title (default "Quarven probe")
+//   exit_code=N         end with status N (default 0)
+//   crash=1             end at once by a crash of its own (a fault on Windows,
+//                       SIGSEGV on Linux), before it shows or notes anything more
+//   fork_child_ms=N     start a copy of itself from the same file that lives N ms
+//                       (it notes its end in "probe-child-exit.txt"), and end
+//                       itself at once; on Linux the copy is a fork
+//   echo_stdin=1        (Linux) copy what comes on standard input to standard
+//                       output, line by line, for its lifetime
 // It notes the wall-clock time (ms since 1970) of its window in
-// "probe-window.txt" and of its end in "probe-exit.txt".
+// "probe-window.txt" and of its end in "probe-exit.txt". On Linux its record
+// also lists the descriptors it was started with ("fds=0,1,2"), and a SIGTERM
+// it gets is noted in "probe-signals.txt" instead of ending it.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -21,8 +32,13 @@
 #else
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <dirent.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "test_support.h"
@@ -177,13 +193,55 @@ void Act(long long window_after,
   }
 }
 #else
+volatile std::sig_atomic_t g_terminations = 0;
+
+void NoteTermination(int) {
+  g_terminations = g_terminations + 1;
+}
+
+// The descriptors open now, but for the one that lists them: "0,1,2".
+std::string OpenDescriptors() {
+  std::string list;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr)
+    return "?";
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == dirfd(dir))
+      continue;
+    list += (list.empty() ? "" : ",") + std::string(entry->d_name);
+  }
+  closedir(dir);
+  return list;
+}
+
+// Copies what standard input holds now to standard output.
+void EchoInput() {
+  pollfd in{STDIN_FILENO, POLLIN, 0};
+  while (poll(&in, 1, 0) > 0 && (in.revents & POLLIN) != 0) {
+    char chunk[512];
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0)
+      return;
+    if (write(STDOUT_FILENO, chunk, static_cast<std::size_t>(n)) != n)
+      return;
+  }
+}
+
 void Act(long long window_after,
          long long lifetime,
          const std::string& title,
          const std::string& folder,
-         std::int64_t start) {
+         std::int64_t start,
+         bool echo) {
   Display* display = nullptr;
+  std::sig_atomic_t noted = 0;
   for (;;) {
+    if (g_terminations != noted) {
+      noted = g_terminations;
+      WriteFileUtf8(folder + "probe-signals.txt", "SIGTERM " + std::to_string(noted) + "\n");
+    }
+    if (echo)
+      EchoInput();
     const std::int64_t elapsed = WallMs() - start;
     if (elapsed >= lifetime)
       break;
@@ -213,6 +271,46 @@ void Act(long long window_after,
 }
 #endif
 
+#ifdef _WIN32
+// A copy of the probe started from the same file, which lives `lifetime` ms.
+void StartCopy(const std::string& self, long long lifetime) {
+  std::wstring command = L"\"" + ToWide(self) + L"\" --probe-child " + std::to_wstring(lifetime);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+}
+
+[[noreturn]] void Crash() {
+  // No crash dialog and no debugger (Wine starts one by default): the process
+  // just ends, with the fault's code as its status.
+  SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(
+      [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  ExitProcess(3);
+}
+#else
+// A fork: the copy runs from the same file, as a child the probe leaves behind.
+void StartCopy(const std::string& folder, long long lifetime) {
+  if (fork() != 0)
+    return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(lifetime));
+  WriteFileUtf8(folder + "probe-child-exit.txt", std::to_string(WallMs()));
+  _exit(0);
+}
+
+[[noreturn]] void Crash() {
+  signal(SIGSEGV, SIG_DFL);
+  raise(SIGSEGV);
+  _exit(3);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,21 +328,54 @@ int main(int argc, char** argv) {
 #else
   std::vector<std::string> args(argv, argv + argc);
 #endif
+#ifndef _WIN32
+  // First, before anything of its own is open.
+  const std::string fds = OpenDescriptors();
+  struct sigaction note {};
+  note.sa_handler = &NoteTermination;
+  sigaction(SIGTERM, &note, nullptr);
+#endif
+  const std::string self = OwnPath();
+  const std::string folder = self.substr(0, self.rfind(kSep) + 1);
+#ifdef _WIN32
+  if (args.size() == 3 && args[1] == "--probe-child") {
+    Sleep(static_cast<DWORD>(std::stoll(args[2])));
+    WriteFileUtf8(folder + "probe-child-exit.txt", std::to_string(WallMs()));
+    return 0;
+  }
+#endif
   record += "cwd=" + CurrentDirectory() + "\n";
+#ifndef _WIN32
+  record += "fds=" + fds + "\n";
+#endif
   record += "argc=" + std::to_string(args.size()) + "\n";
   for (std::size_t i = 0; i < args.size(); ++i)
     record += "arg" + std::to_string(i) + "=" + args[i] + "\n";
 
   const std::int64_t start = WallMs();
-  const std::string self = OwnPath();
-  const std::string folder = self.substr(0, self.rfind(kSep) + 1);
   WriteFileUtf8(folder + "probe-record.txt", record);
 
   const auto cue = ReadCue(folder + "probe-cue.txt");
+  if (CueNumber(cue, "crash", 0) != 0)
+    Crash();
+  const long long fork_child = CueNumber(cue, "fork_child_ms", -1);
+  if (fork_child >= 0) {
+#ifdef _WIN32
+    StartCopy(self, fork_child);
+#else
+    StartCopy(folder, fork_child);
+#endif
+    WriteFileUtf8(folder + "probe-exit.txt", std::to_string(WallMs()));
+    return 0;
+  }
   const long long window_after = CueNumber(cue, "window_after_ms", -1);
   const long long lifetime = CueNumber(cue, "lifetime_ms", 0);
   const auto title = cue.count("title") ? cue.at("title") : std::string("Quarven probe");
+#ifdef _WIN32
   Act(window_after, lifetime, title, folder, start);
+#else
+  Act(window_after, lifetime, title, folder, start, CueNumber(cue, "echo_stdin", 0) != 0);
+#endif
   WriteFileUtf8(folder + "probe-exit.txt", std::to_string(WallMs()));
-  return 0;
+  return static_cast<int>(CueNumber(cue, "exit_code", 0));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "wine_drive.h"
 #include "wine_install.h"
 
 namespace launcher::wine_testing {
@@ -23,53 +24,6 @@ using launcher::testing::SolidBmp;
 using launcher::testing::WallMs;
 
 using namespace std::chrono_literals;
-
-// What the driver saw of one run of the launcher.
-struct Seen {
-  std::vector<std::string> traces;  // messages only, after " - "
-  std::vector<std::string> boxes;   // "title|text"
-  std::vector<std::string> windows;
-  std::string shot_style;
-  std::optional<int> exit_code;
-  std::string output;
-};
-
-Seen Drive(const WineInstall& install,
-           const std::vector<std::string>& launcher_args,
-           const std::vector<std::string>& options = {}) {
-  std::vector<std::string> args = options;
-  args.push_back("60000");
-  args.push_back(WindowsPath(install.launcher()));
-  args.insert(args.end(), launcher_args.begin(), launcher_args.end());
-  const WineRun run = RunUnderWine(LAUNCHER_DRIVER_EXE, args, 120s);
-  Seen seen;
-  seen.output = run.output;
-  std::istringstream lines(run.output);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    if (line.rfind("trace ", 0) == 0) {
-      const auto dash = line.find(" - ");
-      seen.traces.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
-    } else if (line.rfind("box ", 0) == 0) {
-      seen.boxes.push_back(line.substr(4));
-    } else if (line.rfind("window ", 0) == 0) {
-      seen.windows.push_back(line.substr(7));
-    } else if (line.rfind("shot ", 0) == 0) {
-      seen.shot_style = line.substr(5);
-    } else if (line.rfind("exit ", 0) == 0) {
-      seen.exit_code = std::stoi(line.substr(5));
-    }
-  }
-  return seen;
-}
-
-bool Traced(const Seen& seen, const std::string& message) {
-  for (const std::string& t : seen.traces)
-    if (t == message)
-      return true;
-  return false;
-}
 
 // The user's language for the Wine runs of one test.
 class Language {

@@ -5,6 +5,7 @@
 
 #include "platform/command_line.h"
 #include "platform/linux/linux_case_fold.h"
+#include "platform/picture_size.h"
 
 namespace launcher {
 
@@ -335,8 +336,11 @@ class FakePicture : public Picture {
 std::unique_ptr<Picture> FakePlatform::LoadPicture(const std::string& path) {
   Check(FakeService::kLoadPicture);
   const auto it = pictures.find(path);
-  if (it != pictures.end())
+  if (it != pictures.end()) {
+    // As the real backends do, from the picture's header.
+    CheckPictureSize(it->second.first, it->second.second);
     return std::make_unique<FakePicture>(it->second.first, it->second.second);
+  }
   Raise(files.count(path) != 0 ? kErrInvalidPicture : kErrFileNotFound);
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/linux/linux_toolkit.h"
+#include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 
 namespace launcher {
@@ -31,7 +32,7 @@ constexpr double kShadowGrey = 160.0 / 255.0;
 // loaded and 68 when no display can be opened.
 const Toolkit& EnsureGtk() {
   const Toolkit& tk = LoadToolkit();
-  if (!tk.gtk_init_check(nullptr, nullptr))
+  if (!OpenToolkitDisplay(tk))
     Raise(kErrDeviceUnavailable);
   return tk;
 }
@@ -245,6 +246,12 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
     Raise(kErrFileNotFound);
   const Toolkit& tk = LoadToolkit();
+  // The size from the header first: a picture too large is refused before
+  // a single pixel of it is decoded.
+  int width = 0;
+  int height = 0;
+  if (tk.gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr)
+    CheckPictureSize(width, height);
   GError* error = nullptr;
   GdkPixbuf* pixbuf = tk.gdk_pixbuf_new_from_file(path.c_str(), &error);
   if (pixbuf == nullptr) {
@@ -253,7 +260,10 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
     tk.g_clear_error(&error);
     Raise(denied ? kErrPermissionDenied : kErrInvalidPicture);
   }
-  return std::make_unique<GdkPicture>(tk, pixbuf);
+  auto picture = std::make_unique<GdkPicture>(tk, pixbuf);
+  // A format whose header did not tell its size is held to the same limits.
+  CheckPictureSize(picture->width(), picture->height());
+  return picture;
 }
 
 ScreenMetrics QueryGdkScreen() {

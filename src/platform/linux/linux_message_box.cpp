@@ -15,7 +15,7 @@ constexpr int kIconCritical = 16;
 
 int RunMessageDialog(const std::string& text, const std::string& title, int style) {
   const Toolkit* tk = TryLoadToolkit();
-  if (tk == nullptr || !tk->gtk_init_check(nullptr, nullptr)) {
+  if (tk == nullptr || !OpenToolkitDisplay(*tk)) {
     // Nowhere to show it: the text must not be lost, and the reason is told.
     if (tk == nullptr)
       std::fprintf(stderr, "No message box: %s\n", ToolkitLoadError().c_str());

@@ -1,13 +1,13 @@
 #include "platform/linux/linux_platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +17,6 @@
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_toolkit.h"
-
-extern char** environ;
 
 namespace launcher {
 
@@ -140,6 +138,7 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   if (args.empty() || args.front().empty())
     Raise(kErrFileNotFound);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& arg : args)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -157,8 +156,16 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+  // It inherits standard input, output and error and nothing else: no
+  // descriptor of ours (the display's connections, say), nor one that was
+  // handed to us, as a Windows program started without inheritance.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+  const int error = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (error != 0)
     Raise(error == ENOENT || error == ENOTDIR ? kErrFileNotFound

@@ -2,9 +2,12 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string_view>
 
+#include "platform/linux/linux_display_lost.h"
 #include "platform/runtime_error.h"
 
 namespace launcher {
@@ -64,6 +67,34 @@ const Toolkit& LoadToolkit() {
     return *toolkit;
   throw RuntimeError(kErrDllLoad, DescribeError(kErrDllLoad) + " (" + State().error + ")",
                      kProjectSource);
+}
+
+namespace {
+
+// Xlib calls this when the connection breaks, and ends the program itself if
+// it returns; nothing here may send a request on the broken connection.
+int OnLostConnection(Display* display) {
+  const Toolkit* tk = TryLoadToolkit();
+  const char* name = tk != nullptr && display != nullptr ? tk->XDisplayString(display) : nullptr;
+  // errno says little here (EAGAIN when the server just went away).
+  const std::string cause =
+      std::string("the connection to the X display ") + (name != nullptr ? name : "") + " was lost";
+  ReportDisplayLost(cause);
+  std::fprintf(stderr, "%s\n", cause.c_str());
+  std::fflush(stderr);
+  _exit(1);
+}
+
+}  // namespace
+
+bool OpenToolkitDisplay(const Toolkit& toolkit) {
+  if (!toolkit.gtk_init_check(nullptr, nullptr))
+    return false;
+  static const bool installed = [&toolkit] {
+    toolkit.XSetIOErrorHandler(&OnLostConnection);
+    return true;
+  }();
+  return installed;
 }
 
 const std::string& ToolkitLoadError() {

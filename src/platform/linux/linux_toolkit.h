@@ -21,6 +21,7 @@ inline constexpr const char kToolkitLibrary[] = "libgtk-3.so.0";
 
 // The toolkit's functions by their own names, each typed as declared.
 struct Toolkit {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a name, not an expression
 #define TOOLKIT_FUNCTION(name) decltype(&::name) name = nullptr;
 #include "platform/linux/linux_toolkit_functions.h"
 #undef TOOLKIT_FUNCTION
@@ -33,6 +34,13 @@ const Toolkit* TryLoadToolkit();
 
 // The toolkit, or raises "Error in loading DLL" (48) naming the cause.
 const Toolkit& LoadToolkit();
+
+// Opens the toolkit on its display (gtk_init_check) and, the first time it
+// succeeds, puts our handler of a lost X connection in the place of GDK's: it
+// reports the loss (linux_display_lost.h), and where nothing ends the program
+// then, tells the cause on standard error and ends with status 1. False when
+// no display can be opened.
+bool OpenToolkitDisplay(const Toolkit& toolkit);
 
 // Why the toolkit could not be loaded; empty while it loads or was not tried.
 const std::string& ToolkitLoadError();

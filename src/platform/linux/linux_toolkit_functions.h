@@ -50,9 +50,13 @@ TOOLKIT_FUNCTION(gdk_monitor_get_geometry)
 TOOLKIT_FUNCTION(gdk_screen_get_default)
 TOOLKIT_FUNCTION(gdk_screen_get_resolution)
 TOOLKIT_FUNCTION(gdk_cairo_set_source_pixbuf)
+TOOLKIT_FUNCTION(gdk_pixbuf_get_file_info)
 TOOLKIT_FUNCTION(gdk_pixbuf_new_from_file)
 TOOLKIT_FUNCTION(gdk_pixbuf_get_width)
 TOOLKIT_FUNCTION(gdk_pixbuf_get_height)
+// Xlib, under GDK's X11 backend
+TOOLKIT_FUNCTION(XSetIOErrorHandler)
+TOOLKIT_FUNCTION(XDisplayString)
 // cairo
 TOOLKIT_FUNCTION(cairo_set_source_rgb)
 TOOLKIT_FUNCTION(cairo_set_line_width)

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/linux/linux_compound_text.h"
+#include "platform/linux/linux_display_lost.h"
 #include "platform/linux/linux_xcb.h"
 
 namespace launcher {
@@ -131,8 +132,16 @@ X11Windows::~X11Windows() {
 }
 
 bool X11Windows::Lost() {
-  if (!lost_ && connection_ != nullptr && xcb_->xcb_connection_has_error(connection_) != 0)
-    lost_ = true;
+  if (!lost_ && connection_ != nullptr) {
+    const int error = xcb_->xcb_connection_has_error(connection_);
+    if (error != 0) {
+      lost_ = true;
+      // The display has gone (or the connection broke for good): no window
+      // can be seen on it any more, and the launcher's own went with it.
+      ReportDisplayLost("the connection to the X display " + display_name_ +
+                        " was lost (XCB error " + std::to_string(error) + ")");
+    }
+  }
   return lost_;
 }
 
@@ -152,6 +161,8 @@ xcb_connection_t* X11Windows::Connection() {
       return nullptr;
     }
     connection_ = connection;
+    const char* display = std::getenv("DISPLAY");
+    display_name_ = display != nullptr ? display : "";
     if (x.res_id != nullptr)
       x.xcb_prefetch_extension_data(connection, x.res_id);
     static_assert(std::size(kAtomNames) == kAtomCount);

@@ -120,6 +120,7 @@ class X11Windows {
   std::array<std::uint32_t, kAtomCount> atoms_{};
   std::vector<std::uint32_t> roots_;
   std::string host_;
+  std::string display_name_;
 
   // The running batch: its windows, and their facts once fetched.
   bool batching_ = false;

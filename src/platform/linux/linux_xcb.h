@@ -9,8 +9,10 @@ namespace launcher {
 
 // The XCB functions by their own names, each typed as declared.
 struct Xcb {
-#define XCB_FUNCTION(name) decltype(&::name) name = nullptr;
-#define XCB_RES_FUNCTION(name) decltype(&::name) name = nullptr;
+// Names, not expressions: they cannot take parentheses.
+#define XCB_FUNCTION(name) decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
+#define XCB_RES_FUNCTION(name) \
+  decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
 #include "platform/linux/linux_xcb_functions.h"
 #undef XCB_RES_FUNCTION
 #undef XCB_FUNCTION

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -15,6 +16,9 @@
 #include <objidl.h>
 
 #include <gdiplus.h>
+#include <wincodec.h>
+
+#include <optional>
 
 namespace launcher {
 
@@ -24,8 +28,6 @@ constexpr wchar_t kFormClass[] = L"LauncherSplashForm";
 // The form's size as designed, until its owner sizes it.
 constexpr int kDesignWidth = 360;
 constexpr int kDesignHeight = 207;
-// Pictures beyond this many pixels are refused rather than half allocated.
-constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 26;
 
 // Win32 forms whose window still exists; the event loop runs while there is one.
 int g_open_forms = 0;
@@ -69,6 +71,50 @@ bool StartGdiplus() {
     return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
   }();
   return started;
+}
+
+// Releases a COM object when the scope ends.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() {
+    if (object_ != nullptr)
+      object_->Release();
+  }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  T* operator->() const { return object_; }
+  T** put() { return &object_; }
+  void** put_void() { return reinterpret_cast<void**>(&object_); }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// The picture's size as the system's codecs read it from the file's header,
+// without decoding a pixel (GDI+ may decode the whole picture on loading it,
+// as Wine's does). Nothing when they cannot tell (no WIC on the system, or a
+// format it does not know): GDI+ then decides.
+std::optional<std::pair<UINT, UINT>> HeaderSize(const std::wstring& path) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::optional<std::pair<UINT, UINT>> size;
+  {
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    UINT width = 0;
+    UINT height = 0;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IWICImagingFactory, factory.put_void())) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(
+            path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, decoder.put())) &&
+        SUCCEEDED(decoder->GetFrame(0, frame.put())) && SUCCEEDED(frame->GetSize(&width, &height)))
+      size = std::make_pair(width, height);
+  }
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return size;
 }
 
 struct ImageDisposer {
@@ -426,6 +472,9 @@ std::unique_ptr<Picture> LoadWin32Picture(const std::string& path) {
   if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     Raise(kErrFileNotFound);
+  // A picture too large is refused from its header, before it is decoded.
+  if (const auto size = HeaderSize(wide))
+    CheckPictureSize(size->first, size->second);
   if (!StartGdiplus())
     Raise(kErrInvalidPicture);
   Gdiplus::GpImage* loaded = nullptr;
@@ -440,8 +489,8 @@ std::unique_ptr<Picture> LoadWin32Picture(const std::string& path) {
       GdipGetImageWidth(image.get(), &width) != Gdiplus::Ok ||
       GdipGetImageHeight(image.get(), &height) != Gdiplus::Ok || width == 0 || height == 0)
     Raise(kErrInvalidPicture);
-  if (static_cast<std::int64_t>(width) * height > kMaxPicturePixels)
-    Raise(kErrOutOfMemory);
+  // Before it is drawn or converted, whatever the header told.
+  CheckPictureSize(width, height);
   return std::make_unique<Win32Picture>(ToPixelBitmap(static_cast<Gdiplus::GpBitmap*>(image.get()),
                                                       static_cast<int>(width),
                                                       static_cast<int>(height)));

@@ -1,0 +1,303 @@
+// launcher.exe under Wine against faults: settings that are a folder, huge,
+// garbage or hold NUL bytes; splash pictures that are truncated, empty or
+// 20000 x 20000 pixels; applications that are no program, crash, fail or
+// leave a copy of themselves running. Each run ends in its box (answered by
+// the driver) or its trace line, with the exit status it should have, and
+// leaves the installation folder as it was.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "png_file.h"
+#include "test_support.h"
+#include "wine_drive.h"
+#include "wine_install.h"
+
+namespace launcher::wine_testing {
+namespace {
+
+namespace fs = std::filesystem;
+using launcher::testing::Png;
+using launcher::testing::ReadNumber;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+// Files and their sizes and times; what the probe writes beside itself, and
+// folders' own times (which follow their entries), are left out.
+std::map<std::string, std::string> Listing(const std::string& root) {
+  std::map<std::string, std::string> listing;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename();
+    if (name.rfind("probe-", 0) == 0 && name != "probe-cue.txt")
+      continue;
+    struct stat info {};
+    lstat(entry.path().c_str(), &info);
+    std::string facts = std::to_string(info.st_mode);
+    if (!S_ISDIR(info.st_mode))
+      facts += " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) +
+               "." + std::to_string(info.st_mtim.tv_nsec);
+    listing[fs::relative(entry.path(), root).string()] = facts;
+  }
+  return listing;
+}
+
+struct Scenario {
+  const char* name;
+  std::function<void(WineInstall&)> prepare;
+  std::vector<std::string> args;
+  std::string failure;      // the failure's trace line; empty for none
+  std::string box_details;  // the end of the box's text; empty for no box
+  int status;
+  bool app_started;
+};
+
+void PrintTo(const Scenario& s, std::ostream* out) {
+  *out << s.name;
+}
+
+std::function<void(WineInstall&)> With(const std::string& ini,
+                                       const std::string& cue = "lifetime_ms=0\n") {
+  return [ini, cue](WineInstall& install) {
+    install.WriteFile("bin/launcher.ini", ini);
+    install.InstallProbe("bin/xulrunner/quarven.exe");
+    install.WriteFile("bin/xulrunner/probe-cue.txt", cue);
+  };
+}
+
+std::string Filler(std::size_t bytes) {
+  std::string text;
+  std::mt19937 random(7);
+  while (text.size() < bytes)
+    text += "; filler " + std::to_string(random()) + std::string(80, '.') + "\r\n";
+  return text;
+}
+
+std::string Garbage(std::size_t bytes) {
+  std::string text(bytes, '\0');
+  std::mt19937 random(11);
+  for (char& c : text)
+    c = static_cast<char>(random());
+  return text;
+}
+
+const char kSplash[] = "[resources]\r\nname=Quarven\r\nsplash=pic.png\r\nsplashDuration=5\r\n";
+
+class WineFault : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(WineFault, EndsClearlyWithItsStatusAndLeavesTheInstallationAlone) {
+  const Scenario& s = GetParam();
+  WineInstall install("Quarven App", "launcher.exe");
+  s.prepare(install);
+  const auto before = Listing(install.root());
+  const Seen seen = Drive(install, s.args);
+  // What the driver saw, without the megabyte lines some cases trace.
+  const std::string said = seen.output.substr(0, 4000);
+  ASSERT_TRUE(seen.exit_code) << "no end within the driver's minute:\n" << said;
+  EXPECT_EQ(*seen.exit_code, s.status) << said;
+  if (s.failure.empty()) {
+    for (const std::string& t : seen.traces)
+      EXPECT_EQ(t.find(": #"), std::string::npos) << t;
+  } else {
+    EXPECT_TRUE(Traced(seen, s.failure)) << said;
+  }
+  if (s.box_details.empty()) {
+    EXPECT_TRUE(seen.boxes.empty()) << said;
+  } else {
+    ASSERT_EQ(seen.boxes.size(), 1u) << said;
+    const std::string& box = seen.boxes[0];
+    EXPECT_EQ(box.substr(box.size() - std::min(box.size(), s.box_details.size())), s.box_details);
+  }
+  ASSERT_FALSE(seen.traces.empty()) << said;
+  EXPECT_EQ(seen.traces.back(), "App Stop...");
+  EXPECT_EQ(install.ReadRecord("bin/xulrunner", s.app_started ? 10s : 1s).has_value(),
+            s.app_started);
+  EXPECT_EQ(Listing(install.root()), before) << "the installation changed";
+  std::printf("[ outcome  ] %s: exit status %d, %zu trace lines, %zu boxes\n", s.name,
+              *seen.exit_code, seen.traces.size(), seen.boxes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults,
+    WineFault,
+    ::testing::Values(
+        Scenario{"folder_named_launcher_ini",
+                 [](WineInstall& install) {
+                   With("")(install);
+                   fs::remove(install.root() + "/bin/launcher.ini");
+                   fs::create_directories(install.root() + "/bin/launcher.ini");
+                 },
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        Scenario{"ten_megabytes",
+                 With("[resources]\r\nname=Quarven\r\n" + Filler(10 << 20) +
+                      "[app]\r\nlocalization=fr-FR\r\n"),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        Scenario{"one_megabyte_line_of_name",
+                 With("[resources]\r\nname=" + std::string(1 << 20, 'x') + "\r\n"),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        // Longer than a command line may be on Windows (32767 characters), where
+        // the start fails (#5); Wine starts it.
+        Scenario{"one_megabyte_argument",
+                 With("[app]\r\ninifile=" + std::string(1 << 20, 'x') + "\r\n"),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        Scenario{"binary_garbage", With(Garbage(256 << 10)), {"-s"}, "", "", 0, true},
+        Scenario{"nul_in_keys",
+                 With("[resources]\r\nna\0me=Nul\r\n[app]\r\nxul\0runner=elsewhere\r\n"s),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        Scenario{"nul_in_application",
+                 With("[app]\r\nxulrunner=xulrunner\\quarven.exe\0.old\r\n"s),
+                 {"-s"},
+                 "QUARVENlauncher StartQUARVENApp: #52 | Bad file name or number | launcher",
+                 "",
+                 1,
+                 false},
+        Scenario{"truncated_picture",
+                 [](WineInstall& install) {
+                   With(kSplash)(install);
+                   install.WriteFile("bin/pic.png", Png(300, 100, 40));
+                 },
+                 {},
+                 "QUARVENlauncher DisplaySplash: #481 | Invalid picture | launcher",
+                 "QUARVENlauncher DisplaySplash: Invalid picture (launcher)",
+                 1,
+                 true},
+        Scenario{"empty_picture",
+                 [](WineInstall& install) {
+                   With(kSplash)(install);
+                   install.WriteFile("bin/pic.png", "");
+                 },
+                 {},
+                 "QUARVENlauncher DisplaySplash: #481 | Invalid picture | launcher",
+                 "QUARVENlauncher DisplaySplash: Invalid picture (launcher)",
+                 1,
+                 true},
+        Scenario{"application_is_no_program",
+                 [](WineInstall& install) {
+                   With("[resources]\r\nname=Quarven\r\n")(install);
+                   install.WriteFile("bin/xulrunner/quarven.exe", "not a program\r\n");
+                 },
+                 {"-s"},
+                 "QUARVENlauncher StartQUARVENApp: #5 | Invalid procedure call or argument | "
+                 "launcher",
+                 "",
+                 1,
+                 false},
+        Scenario{"application_crashes",
+                 With("[resources]\r\nname=Quarven\r\n", "crash=1\n"),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true},
+        Scenario{"application_fails",
+                 With("[resources]\r\nname=Quarven\r\n", "exit_code=3\n"),
+                 {"-s"},
+                 "",
+                 "",
+                 0,
+                 true}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// The most memory any process of `root`'s launcher.exe has held (VmHWM, kB),
+// read until `done`.
+long PeakMemoryOf(const std::string& root, const std::atomic<bool>& done) {
+  // Wine names the process by its Windows path, which ends in the case's own folders.
+  const std::string folders = fs::path(root).parent_path().filename().string() + "/" +
+                              fs::path(root).filename().string() + "/launcher.exe";
+  long peak = 0;
+  while (!done) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string pid = entry.path().filename();
+      if (pid.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      std::ifstream cmdline(entry.path() / "cmdline");
+      std::string command((std::istreambuf_iterator<char>(cmdline)), {});
+      std::replace(command.begin(), command.end(), '\\', '/');
+      if (command.find(folders) == std::string::npos)
+        continue;
+      std::ifstream status(entry.path() / "status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+          peak = std::max(peak, std::stol(line.substr(6)));
+      }
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return peak;
+}
+
+TEST(WineFaultPicture, HugePictureIsRefusedWithoutDecodingIt) {
+  WineInstall install("Quarven App", "launcher.exe");
+  With(kSplash)(install);
+  install.WriteFile("bin/pic.png", Png(20000, 20000));
+  const auto before = Listing(install.root());
+  std::atomic<bool> done{false};
+  long peak = 0;
+  std::thread watch([&] { peak = PeakMemoryOf(install.root(), done); });
+  const Seen seen = Drive(install, {});
+  done = true;
+  watch.join();
+  ASSERT_EQ(seen.exit_code, 1) << seen.output;
+  ASSERT_EQ(seen.boxes.size(), 1u) << seen.output;
+  EXPECT_NE(seen.boxes[0].find("DisplaySplash: Invalid picture (20000 x 20000 pixels; at most "
+                               "16777216 pixels, and 32767 on a side, are taken) (launcher)"),
+            std::string::npos)
+      << seen.boxes[0];
+  EXPECT_TRUE(install.ReadRecord("bin/xulrunner", 10s)) << "the application starts all the same";
+  // Decoded to 32-bit pixels it would take 1.6 GB.
+  std::printf(
+      "[ memory   ] launcher.exe refused a 20000 x 20000 PNG; its peak resident memory "
+      "was %ld kB\n",
+      peak);
+  EXPECT_GT(peak, 0) << "the launcher's process was not seen";
+  EXPECT_LT(peak, 256 * 1024);
+  EXPECT_EQ(Listing(install.root()), before);
+}
+
+// Silent mode waits for the copy the application left running from its file.
+TEST(WineFaultApplication, CopyLeftRunningIsWaitedFor) {
+  WineInstall install("Quarven App", "launcher.exe");
+  With("[resources]\r\nname=Quarven\r\n", "fork_child_ms=9000\n")(install);
+  const Seen seen = Drive(install, {"-s"});
+  const std::int64_t ended = launcher::testing::WallMs();
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto parent_exit = ReadNumber(install.root() + "/bin/xulrunner/probe-exit.txt");
+  const auto copy_exit = ReadNumber(install.root() + "/bin/xulrunner/probe-child-exit.txt");
+  ASSERT_TRUE(parent_exit && copy_exit) << seen.output;
+  EXPECT_GE(*copy_exit - *parent_exit, 7000) << "the started process ended at once";
+  EXPECT_GE(ended, *copy_exit) << "the launcher ended before the copy";
+}
+
+}  // namespace
+}  // namespace launcher::wine_testing
