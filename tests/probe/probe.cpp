@@ -285,12 +285,15 @@ void StartCopy(const std::string& self, long long lifetime) {
   }
 }
 
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS* /*unused*/) {
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 [[noreturn]] void Crash() {
   // No crash dialog and no debugger (Wine starts one by default): the process
   // just ends, with the fault's code as its status.
   SetErrorMode(SEM_NOGPFAULTERRORBOX);
-  SetUnhandledExceptionFilter(
-      [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+  SetUnhandledExceptionFilter(EndOnFault);
   RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   ExitProcess(3);
 }
