@@ -15,7 +15,13 @@ namespace {
 // Half away from zero, as lround, without loading the maths library for it.
 long RoundToPixels(float value) {
   const double v = value;
-  return v >= 0 ? static_cast<long>(v + 0.5) : -static_cast<long>(-v + 0.5);
+  long whole = static_cast<long>(v);
+  const double fraction = v - static_cast<double>(whole);
+  if (fraction >= 0.5)
+    ++whole;
+  else if (fraction <= -0.5)
+    --whole;
+  return whole;
 }
 
 int g_open_forms = 0;
