@@ -117,7 +117,8 @@ long PeakKb(pid_t pid) {
 pid_t Spawn(const std::string& program,
             const std::vector<std::string>& args,
             const std::vector<std::string>& add_env,
-            const std::string& stderr_path = {}) {
+            const std::string& stderr_path = {},
+            int stdout_fd = -1) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e)
     env.emplace_back(*e);
@@ -139,6 +140,8 @@ pid_t Spawn(const std::string& program,
   posix_spawn_file_actions_addopen(&actions, 2,
                                    stderr_path.empty() ? "/dev/null" : stderr_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (stdout_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
     Fail("cannot start " + program);
@@ -231,7 +234,9 @@ double StartToFirstInstruction(const std::string& program, const std::vector<std
     Fail("no pipe");
   fcntl(fds[0], F_SETFD, FD_CLOEXEC);
   const std::int64_t t0 = MonotonicNs();
-  const pid_t pid = Spawn(program, args, {"LAUNCHER_BENCH_FD=" + std::to_string(fds[1])});
+  // Standard output carries the report: the launcher hands its application
+  // no other descriptor.
+  const pid_t pid = Spawn(program, args, {"LAUNCHER_BENCH_FD=1"}, {}, fds[1]);
   close(fds[1]);
   pollfd wait{fds[0], POLLIN, 0};
   std::int64_t marked = 0;
