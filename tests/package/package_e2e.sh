@@ -132,7 +132,8 @@ check_record() {
     expected+=$'\n'"cwd=$win_top"
   else
     local args=("$top/bin/$app" "bin/$(setting inifile)" -contentLocale "$locale" -UILocale "$locale" "$@")
-    expected="cwd=$top"
+    # The shipped launcher hands on standard input, output and error only.
+    expected="cwd=$top"$'\n'"fds=0,1,2"
   fi
   expected+=$'\n'"argc=${#args[@]}"
   for i in "${!args[@]}"; do
