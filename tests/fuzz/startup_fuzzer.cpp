@@ -98,7 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   else
     FUZZ_CHECK(command_line.find(g.gstrExtraArgs, switch_at + 2) != std::string::npos);
 
-  if (machine == Machine::kMissingApp) {
+  if (g.gstrExtraArgs.find('\0') != std::string::npos) {
+    // A NUL byte would cut the application's command line short: refused
+    // before the start, whatever the machine.
+    FUZZ_CHECK(fake.starts.empty());
+    FUZZ_CHECK(status == 1);
+    FUZZ_CHECK(
+        Contains(messages, "QUARVENlauncher StartQUARVENApp: #52 | Bad file name or number"));
+  } else if (machine == Machine::kMissingApp) {
     FUZZ_CHECK(fake.starts.empty());
     FUZZ_CHECK(status == 1);
     FUZZ_CHECK(Contains(messages, "QUARVENlauncher StartQUARVENApp: #53 | File not found"));
