@@ -19,13 +19,13 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "accessible_dialog.h"
 #include "child_process.h"
+#include "fault_inputs.h"
 #include "install_dir.h"
 #include "png_file.h"
 #include "test_support.h"
@@ -60,30 +60,6 @@ class BusEnvironment : public ::testing::Environment {
 
 [[maybe_unused]] const auto* const kBusEnvironment =
     ::testing::AddGlobalTestEnvironment(new BusEnvironment);
-
-// What the application (the probe) writes beside itself is its own doing.
-bool ApplicationsOwn(const fs::path& path) {
-  return path.filename().string().rfind("probe-", 0) == 0 && path.filename() != "probe-cue.txt";
-}
-
-// Every file and folder under `root` with its mode, size and modification
-// time. A folder's own time and size change with what the application adds
-// beside itself: its entries are listed instead.
-std::map<std::string, std::string> Listing(const std::string& root) {
-  std::map<std::string, std::string> listing;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (ApplicationsOwn(entry.path()))
-      continue;
-    struct stat info {};
-    lstat(entry.path().c_str(), &info);
-    std::string facts = std::to_string(info.st_mode);
-    if (!S_ISDIR(info.st_mode))
-      facts += " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) +
-               "." + std::to_string(info.st_mtim.tv_nsec);
-    listing[fs::relative(entry.path(), root).string()] = facts;
-  }
-  return listing;
-}
 
 std::string Differences(const std::map<std::string, std::string>& before,
                         const std::map<std::string, std::string>& after) {
@@ -219,23 +195,6 @@ TEST_P(Fault, EndsClearlyInTimeAndLeavesTheInstallationAlone) {
                     return it->c_str();
                 return "none";
               }());
-}
-
-std::string Filler(std::size_t bytes) {
-  std::string text;
-  std::mt19937 random(7);
-  while (text.size() < bytes) {
-    text += "; filler " + std::to_string(random()) + std::string(80, '.') + "\r\n";
-  }
-  return text;
-}
-
-std::string Garbage(std::size_t bytes) {
-  std::string text(bytes, '\0');
-  std::mt19937 random(11);
-  for (char& c : text)
-    c = static_cast<char>(random());
-  return text;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -6,8 +6,6 @@
 // leaves the installation folder as it was.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,11 +13,11 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fault_inputs.h"
 #include "png_file.h"
 #include "test_support.h"
 #include "wine_drive.h"
@@ -29,29 +27,13 @@ namespace launcher::wine_testing {
 namespace {
 
 namespace fs = std::filesystem;
+using launcher::testing::Filler;
+using launcher::testing::Garbage;
+using launcher::testing::Listing;
 using launcher::testing::Png;
 using launcher::testing::ReadNumber;
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-
-// Files and their sizes and times; what the probe writes beside itself, and
-// folders' own times (which follow their entries), are left out.
-std::map<std::string, std::string> Listing(const std::string& root) {
-  std::map<std::string, std::string> listing;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = entry.path().filename();
-    if (name.rfind("probe-", 0) == 0 && name != "probe-cue.txt")
-      continue;
-    struct stat info {};
-    lstat(entry.path().c_str(), &info);
-    std::string facts = std::to_string(info.st_mode);
-    if (!S_ISDIR(info.st_mode))
-      facts += " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) +
-               "." + std::to_string(info.st_mtim.tv_nsec);
-    listing[fs::relative(entry.path(), root).string()] = facts;
-  }
-  return listing;
-}
 
 struct Scenario {
   const char* name;
@@ -74,22 +56,6 @@ std::function<void(WineInstall&)> With(const std::string& ini,
     install.InstallProbe("bin/xulrunner/quarven.exe");
     install.WriteFile("bin/xulrunner/probe-cue.txt", cue);
   };
-}
-
-std::string Filler(std::size_t bytes) {
-  std::string text;
-  std::mt19937 random(7);
-  while (text.size() < bytes)
-    text += "; filler " + std::to_string(random()) + std::string(80, '.') + "\r\n";
-  return text;
-}
-
-std::string Garbage(std::size_t bytes) {
-  std::string text(bytes, '\0');
-  std::mt19937 random(11);
-  for (char& c : text)
-    c = static_cast<char>(random());
-  return text;
 }
 
 const char kSplash[] = "[resources]\r\nname=Quarven\r\nsplash=pic.png\r\nsplashDuration=5\r\n";
