@@ -1,7 +1,6 @@
 #include "platform/linux/linux_case_fold.h"
 
-#include <dlfcn.h>
-#include <glib.h>
+#include "platform/linux/linux_glib.h"
 
 namespace launcher {
 
@@ -14,28 +13,8 @@ constexpr std::uint32_t kRawByte = 0x80000000u;
 // The case tables come from GLib, loaded on the first fold that needs them:
 // a launcher start must not pay for loading it (most paths are ASCII, and the
 // started process is found by its id first).
-struct CaseTables {
-  decltype(&::g_unichar_tolower) tolower = nullptr;
-  decltype(&::g_utf8_casefold) casefold = nullptr;
-  decltype(&::g_free) free = nullptr;
-};
-
-const CaseTables* LoadCaseTables() {
-  static const CaseTables* const loaded = []() -> const CaseTables* {
-    void* library = dlopen("libglib-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr)
-      return nullptr;
-    static CaseTables tables;
-    tables.tolower =
-        reinterpret_cast<decltype(tables.tolower)>(dlsym(library, "g_unichar_tolower"));
-    tables.casefold =
-        reinterpret_cast<decltype(tables.casefold)>(dlsym(library, "g_utf8_casefold"));
-    tables.free = reinterpret_cast<decltype(tables.free)>(dlsym(library, "g_free"));
-    if (tables.tolower == nullptr || tables.casefold == nullptr || tables.free == nullptr)
-      return nullptr;
-    return &tables;
-  }();
-  return loaded;
+const GlibLibrary* LoadCaseTables() {
+  return LoadLibrary<GlibLibrary>();
 }
 
 // One character from `text` at `pos`: its code point (or kRawByte plus the
@@ -107,17 +86,17 @@ std::uint32_t SimpleCaseFold(std::uint32_t c) {
     return static_cast<std::uint32_t>(AsciiLower(static_cast<char>(c)));
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
     return c;
-  const CaseTables* glib = LoadCaseTables();
+  const GlibLibrary* glib = LoadCaseTables();
   if (glib == nullptr)
     return c;
   // A character with a lower case folds to it (GLib's case fold gives the
   // same for every such character), without asking for the fold table.
-  const gunichar lower = glib->tolower(c);
+  const gunichar lower = glib->g_unichar_tolower(c);
   if (lower != c)
     return lower;
   char utf8[4];
   const std::size_t size = EncodeUtf8(c, utf8);
-  gchar* folded = glib->casefold(utf8, static_cast<gssize>(size));
+  gchar* folded = glib->g_utf8_casefold(utf8, static_cast<gssize>(size));
   gunichar result = c;
   if (folded != nullptr) {
     const std::string_view text(folded);
@@ -125,9 +104,9 @@ std::uint32_t SimpleCaseFold(std::uint32_t c) {
     const std::uint32_t first = text.empty() ? kRawByte : NextChar(text, 0, &length);
     if ((first & kRawByte) == 0 && length == text.size())
       result = first;
-    glib->free(folded);
+    glib->g_free(folded);
   }
-  return glib->tolower(result);
+  return glib->g_unichar_tolower(result);
 }
 
 bool SamePathIgnoringCase(std::string_view a, std::string_view b) {

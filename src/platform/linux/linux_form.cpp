@@ -46,11 +46,11 @@ const Toolkit& EnsureGtk() {
 class GdkPicture : public Picture {
  public:
   GdkPicture(const Toolkit& tk, GdkPixbuf* pixbuf) : tk_(tk), pixbuf_(pixbuf) {}
-  ~GdkPicture() override { tk_.g_object_unref(pixbuf_); }
+  ~GdkPicture() override { tk_.gobject.g_object_unref(pixbuf_); }
   GdkPicture(const GdkPicture&) = delete;
   GdkPicture& operator=(const GdkPicture&) = delete;
-  int width() const override { return tk_.gdk_pixbuf_get_width(pixbuf_); }
-  int height() const override { return tk_.gdk_pixbuf_get_height(pixbuf_); }
+  int width() const override { return tk_.pixbuf.gdk_pixbuf_get_width(pixbuf_); }
+  int height() const override { return tk_.pixbuf.gdk_pixbuf_get_height(pixbuf_); }
   GdkPixbuf* pixbuf() const { return pixbuf_; }
 
  private:
@@ -61,28 +61,28 @@ class GdkPicture : public Picture {
 class GtkForm : public Form {
  public:
   explicit GtkForm(FormEvents& events) : events_(events), tk_(EnsureGtk()) {
-    window_ = tk_.gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    tk_.gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
-    tk_.gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
-    tk_.gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_SPLASHSCREEN);
-    tk_.gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
-    tk_.gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
-    tk_.gtk_window_set_title(GTK_WINDOW(window_), "");
-    area_ = tk_.gtk_drawing_area_new();
-    tk_.gtk_container_add(GTK_CONTAINER(window_), area_);
-    tk_.gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK);
+    window_ = tk_.gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    tk_.gtk.gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+    tk_.gtk.gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
+    tk_.gtk.gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_SPLASHSCREEN);
+    tk_.gtk.gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
+    tk_.gtk.gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
+    tk_.gtk.gtk_window_set_title(GTK_WINDOW(window_), "");
+    area_ = tk_.gtk.gtk_drawing_area_new();
+    tk_.gtk.gtk_container_add(GTK_CONTAINER(window_), area_);
+    tk_.gtk.gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK);
     Connect(area_, "draw", G_CALLBACK(&GtkForm::OnDraw), this);
     Connect(window_, "button-press-event", G_CALLBACK(&GtkForm::OnButton), this);
     Connect(window_, "focus-in-event", G_CALLBACK(&GtkForm::OnFocus), this);
-    Connect(window_, "delete-event", G_CALLBACK(tk_.gtk_true), nullptr);
-    tk_.gtk_widget_realize(window_);
+    Connect(window_, "delete-event", G_CALLBACK(tk_.gtk.gtk_true), nullptr);
+    tk_.gtk.gtk_widget_realize(window_);
     ++g_open_forms;
   }
 
   ~GtkForm() override {
     Close();
     if (picture_ != nullptr)
-      tk_.g_object_unref(picture_);
+      tk_.gobject.g_object_unref(picture_);
   }
   GtkForm(const GtkForm&) = delete;
   GtkForm& operator=(const GtkForm&) = delete;
@@ -91,7 +91,7 @@ class GtkForm : public Form {
     if (!open_)
       return 0;
     return static_cast<WindowHandle>(
-        tk_.gdk_x11_window_get_xid(tk_.gtk_widget_get_window(window_)));
+        tk_.gdk.gdk_x11_window_get_xid(tk_.gtk.gtk_widget_get_window(window_)));
   }
 
   bool IsOpen() override { return open_; }
@@ -101,11 +101,11 @@ class GtkForm : public Form {
       return;
     const int w = static_cast<int>(RoundToPixels(width / g_twips_x));
     const int h = static_cast<int>(RoundToPixels(height / g_twips_y));
-    tk_.gtk_widget_set_size_request(area_, w, h);
-    tk_.gtk_window_resize(GTK_WINDOW(window_), w, h);
-    tk_.gtk_window_move(GTK_WINDOW(window_),
-                        g_monitor_x + static_cast<int>(RoundToPixels(left / g_twips_x)),
-                        g_monitor_y + static_cast<int>(RoundToPixels(top / g_twips_y)));
+    tk_.gtk.gtk_widget_set_size_request(area_, w, h);
+    tk_.gtk.gtk_window_resize(GTK_WINDOW(window_), w, h);
+    tk_.gtk.gtk_window_move(GTK_WINDOW(window_),
+                            g_monitor_x + static_cast<int>(RoundToPixels(left / g_twips_x)),
+                            g_monitor_y + static_cast<int>(RoundToPixels(top / g_twips_y)));
   }
 
   void SetFrame(int left, int top, int width, int height) override {
@@ -115,9 +115,10 @@ class GtkForm : public Form {
 
   void SetPicture(const Picture& picture, int left, int top) override {
     if (picture_ != nullptr)
-      tk_.g_object_unref(picture_);
+      tk_.gobject.g_object_unref(picture_);
     // g_object_ref is also a macro: the parentheses keep it from expanding.
-    picture_ = GDK_PIXBUF((tk_.g_object_ref)(static_cast<const GdkPicture&>(picture).pixbuf()));
+    picture_ =
+        GDK_PIXBUF((tk_.gobject.g_object_ref)(static_cast<const GdkPicture&>(picture).pixbuf()));
     picture_left_ = left;
     picture_top_ = top;
     Redraw();
@@ -126,8 +127,8 @@ class GtkForm : public Form {
   void Show() override {
     if (!open_)
       return;
-    tk_.gtk_widget_show_all(window_);
-    tk_.gtk_window_present(GTK_WINDOW(window_));
+    tk_.gtk.gtk_widget_show_all(window_);
+    tk_.gtk.gtk_window_present(GTK_WINDOW(window_));
     activated_in_show_ = true;
     events_.OnActivate();
   }
@@ -135,7 +136,7 @@ class GtkForm : public Form {
   void SetTopmost(bool topmost) override {
     if (!open_)
       Raise(kErrInvalidCall);
-    tk_.gtk_window_set_keep_above(GTK_WINDOW(window_), topmost ? TRUE : FALSE);
+    tk_.gtk.gtk_window_set_keep_above(GTK_WINDOW(window_), topmost ? TRUE : FALSE);
   }
 
   void SetTimer(int timer, std::uint32_t interval_ms, bool enabled) override {
@@ -143,8 +144,9 @@ class GtkForm : public Form {
     if (!open_ || !enabled || interval_ms == 0)
       return;
     auto* tick = new Tick{this, timer};
-    timers_[timer] = tk_.g_timeout_add_full(G_PRIORITY_DEFAULT, interval_ms, &GtkForm::OnTick, tick,
-                                            [](gpointer data) { delete static_cast<Tick*>(data); });
+    timers_[timer] =
+        tk_.glib.g_timeout_add_full(G_PRIORITY_DEFAULT, interval_ms, &GtkForm::OnTick, tick,
+                                    [](gpointer data) { delete static_cast<Tick*>(data); });
   }
 
   void Close() override {
@@ -153,7 +155,7 @@ class GtkForm : public Form {
     open_ = false;
     while (!timers_.empty())
       StopTimer(timers_.begin()->first);
-    tk_.gtk_widget_destroy(window_);
+    tk_.gtk.gtk_widget_destroy(window_);
     window_ = nullptr;
     --g_open_forms;
   }
@@ -168,20 +170,20 @@ class GtkForm : public Form {
   };
 
   void Connect(GtkWidget* widget, const char* signal, GCallback handler, gpointer data) {
-    tk_.g_signal_connect_data(widget, signal, handler, data, nullptr, GConnectFlags{});
+    tk_.gobject.g_signal_connect_data(widget, signal, handler, data, nullptr, GConnectFlags{});
   }
 
   void StopTimer(int timer) {
     const auto it = timers_.find(timer);
     if (it == timers_.end())
       return;
-    tk_.g_source_remove(it->second);
+    tk_.glib.g_source_remove(it->second);
     timers_.erase(it);
   }
 
   void Redraw() {
     if (open_)
-      tk_.gtk_widget_queue_draw(area_);
+      tk_.gtk.gtk_widget_queue_draw(area_);
   }
 
   static gboolean OnTick(gpointer data) {
@@ -194,19 +196,19 @@ class GtkForm : public Form {
 
   static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
     auto* self = static_cast<GtkForm*>(data);
-    self->tk_.cairo_set_source_rgb(cr, 1, 1, 1);
-    self->tk_.cairo_paint(cr);
+    self->tk_.cairo.cairo_set_source_rgb(cr, 1, 1, 1);
+    self->tk_.cairo.cairo_paint(cr);
     const Rect& f = self->frame_;
     if (f.width > 0 && f.height > 0) {
-      self->tk_.cairo_set_source_rgb(cr, kShadowGrey, kShadowGrey, kShadowGrey);
-      self->tk_.cairo_set_line_width(cr, 1);
-      self->tk_.cairo_rectangle(cr, f.left + 0.5, f.top + 0.5, f.width - 1, f.height - 1);
-      self->tk_.cairo_stroke(cr);
+      self->tk_.cairo.cairo_set_source_rgb(cr, kShadowGrey, kShadowGrey, kShadowGrey);
+      self->tk_.cairo.cairo_set_line_width(cr, 1);
+      self->tk_.cairo.cairo_rectangle(cr, f.left + 0.5, f.top + 0.5, f.width - 1, f.height - 1);
+      self->tk_.cairo.cairo_stroke(cr);
     }
     if (self->picture_ != nullptr) {
-      self->tk_.gdk_cairo_set_source_pixbuf(cr, self->picture_, self->picture_left_,
-                                            self->picture_top_);
-      self->tk_.cairo_paint(cr);
+      self->tk_.gdk.gdk_cairo_set_source_pixbuf(cr, self->picture_, self->picture_left_,
+                                                self->picture_top_);
+      self->tk_.cairo.cairo_paint(cr);
     }
     return TRUE;
   }
@@ -256,14 +258,14 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
   // a single pixel of it is decoded.
   int width = 0;
   int height = 0;
-  if (tk.gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr)
+  if (tk.pixbuf.gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr)
     CheckPictureSize(width, height);
   GError* error = nullptr;
-  GdkPixbuf* pixbuf = tk.gdk_pixbuf_new_from_file(path.c_str(), &error);
+  GdkPixbuf* pixbuf = tk.pixbuf.gdk_pixbuf_new_from_file(path.c_str(), &error);
   if (pixbuf == nullptr) {
-    const bool denied = error != nullptr && error->domain == tk.g_file_error_quark() &&
+    const bool denied = error != nullptr && error->domain == tk.glib.g_file_error_quark() &&
                         error->code == G_FILE_ERROR_ACCES;
-    tk.g_clear_error(&error);
+    tk.glib.g_clear_error(&error);
     Raise(denied ? kErrPermissionDenied : kErrInvalidPicture);
   }
   auto picture = std::make_unique<GdkPicture>(tk, pixbuf);
@@ -274,20 +276,20 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
 
 ScreenMetrics QueryGdkScreen() {
   const Toolkit& tk = EnsureGtk();
-  GdkDisplay* display = tk.gdk_display_get_default();
-  GdkMonitor* monitor = tk.gdk_display_get_primary_monitor(display);
+  GdkDisplay* display = tk.gdk.gdk_display_get_default();
+  GdkMonitor* monitor = tk.gdk.gdk_display_get_primary_monitor(display);
   if (monitor == nullptr)
-    monitor = tk.gdk_display_get_monitor(display, 0);
+    monitor = tk.gdk.gdk_display_get_monitor(display, 0);
   ScreenMetrics metrics;
   if (monitor != nullptr) {
     GdkRectangle area{};
-    tk.gdk_monitor_get_geometry(monitor, &area);
+    tk.gdk.gdk_monitor_get_geometry(monitor, &area);
     metrics.width_px = area.width;
     metrics.height_px = area.height;
     g_monitor_x = area.x;
     g_monitor_y = area.y;
   }
-  double dpi = tk.gdk_screen_get_resolution(tk.gdk_screen_get_default());
+  double dpi = tk.gdk.gdk_screen_get_resolution(tk.gdk.gdk_screen_get_default());
   if (dpi <= 0)
     dpi = 96;
   metrics.twips_per_pixel_x = metrics.twips_per_pixel_y = static_cast<float>(1440.0 / dpi);
@@ -299,7 +301,7 @@ ScreenMetrics QueryGdkScreen() {
 void RunGtkEventLoop() {
   // Forms are open only once the toolkit is loaded.
   while (g_open_forms > 0)
-    LoadToolkit().g_main_context_iteration(nullptr, TRUE);
+    LoadToolkit().glib.g_main_context_iteration(nullptr, TRUE);
 }
 
 }  // namespace launcher

@@ -24,16 +24,16 @@ int RunMessageDialog(const std::string& text, const std::string& title, int styl
   }
   const GtkMessageType type =
       (style & kIconMask) == kIconCritical ? GTK_MESSAGE_ERROR : GTK_MESSAGE_WARNING;
-  GtkWidget* dialog = tk->gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK,
-                                                 "%s", text.c_str());
-  tk->gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
-  tk->gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-  tk->gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-  tk->gtk_dialog_run(GTK_DIALOG(dialog));
-  tk->gtk_widget_destroy(dialog);
+  GtkWidget* dialog = tk->gtk.gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type,
+                                                     GTK_BUTTONS_OK, "%s", text.c_str());
+  tk->gtk.gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+  tk->gtk.gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  tk->gtk.gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  tk->gtk.gtk_dialog_run(GTK_DIALOG(dialog));
+  tk->gtk.gtk_widget_destroy(dialog);
   // Let the server see the window go before the launcher moves on or ends.
-  while (tk->gtk_events_pending())
-    tk->gtk_main_iteration();
+  while (tk->gtk.gtk_events_pending())
+    tk->gtk.gtk_main_iteration();
   return 1;
 }
 

@@ -15,8 +15,8 @@
 #include "platform/command_line.h"
 #include "platform/linux/linux_case_fold.h"
 #include "platform/linux/linux_form.h"
+#include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
-#include "platform/linux/linux_toolkit.h"
 
 namespace launcher {
 
@@ -322,9 +322,9 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
 void LinuxPlatform::PumpEvents() {
   // Without GLib in the process no event can be pending: a silent wait pumps
   // nothing and loads nothing.
-  if (const MainContext* events = LoadedMainContext()) {
-    while (events->pending(nullptr))
-      events->iteration(nullptr, FALSE);
+  if (const GlibLibrary* glib = LoadedLibrary<GlibLibrary>()) {
+    while (glib->g_main_context_pending(nullptr))
+      glib->g_main_context_iteration(nullptr, FALSE);
   }
   ReapChildren();
 }

@@ -92,7 +92,7 @@ std::string_view FirstString(std::string_view text) {
 
 // The format-32 items of a property of `type`; empty when it is unset or of
 // another type or format.
-std::vector<std::uint32_t> Items(const Xcb& x,
+std::vector<std::uint32_t> Items(const XcbLibrary& x,
                                  const xcb_get_property_reply_t* reply,
                                  std::uint32_t type) {
   if (reply == nullptr || reply->type != type || reply->format != 32)
@@ -103,7 +103,7 @@ std::vector<std::uint32_t> Items(const Xcb& x,
 
 // The bytes of a format-8 property of any type; nothing when it is unset or
 // not text.
-std::optional<std::string_view> Text(const Xcb& x, const xcb_get_property_reply_t* reply) {
+std::optional<std::string_view> Text(const XcbLibrary& x, const xcb_get_property_reply_t* reply) {
   if (reply == nullptr || reply->type == XCB_ATOM_NONE || reply->format != 8)
     return std::nullopt;
   return std::string_view(static_cast<const char*>(x.xcb_get_property_value(reply)),
@@ -151,10 +151,11 @@ xcb_connection_t* X11Windows::Connection() {
     // No display (DISPLAY unset, or no server there, or no XCB to reach it
     // with) is no failure: the window list is then empty and the launcher
     // goes by processes alone.
-    xcb_ = TryLoadXcb();
+    xcb_ = LoadLibrary<XcbLibrary>();
     if (xcb_ == nullptr)
       return nullptr;
-    const Xcb& x = *xcb_;
+    res_ = LoadLibrary<XcbResLibrary>();
+    const XcbLibrary& x = *xcb_;
     xcb_connection_t* connection = x.xcb_connect(nullptr, nullptr);
     if (x.xcb_connection_has_error(connection) != 0) {
       x.xcb_disconnect(connection);
@@ -163,8 +164,8 @@ xcb_connection_t* X11Windows::Connection() {
     connection_ = connection;
     const char* display = std::getenv("DISPLAY");
     display_name_ = display != nullptr ? display : "";
-    if (x.res_id != nullptr)
-      x.xcb_prefetch_extension_data(connection, x.res_id);
+    if (res_ != nullptr)
+      x.xcb_prefetch_extension_data(connection, res_->xcb_res_id);
     static_assert(std::size(kAtomNames) == kAtomCount);
     std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies;
     for (std::size_t i = 0; i < kAtomCount; ++i) {
@@ -179,10 +180,10 @@ xcb_connection_t* X11Windows::Connection() {
     }
     // Client ids with pids came with version 1.2 of the extension.
     const xcb_query_extension_reply_t* extension =
-        x.res_id != nullptr ? x.xcb_get_extension_data(connection, x.res_id) : nullptr;
+        res_ != nullptr ? x.xcb_get_extension_data(connection, res_->xcb_res_id) : nullptr;
     if (extension != nullptr && extension->present) {
-      const Owned<xcb_res_query_version_reply_t> version(x.xcb_res_query_version_reply(
-          connection, x.xcb_res_query_version(connection, 1, 2), nullptr));
+      const Owned<xcb_res_query_version_reply_t> version(res_->xcb_res_query_version_reply(
+          connection, res_->xcb_res_query_version(connection, 1, 2), nullptr));
       has_xres_ = version && (version->server_major > 1 ||
                               (version->server_major == 1 && version->server_minor >= 2));
     }
@@ -205,7 +206,7 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
   xcb_connection_t* c = Connection();
   if (c == nullptr)
     return windows;
-  const Xcb& x = *xcb_;
+  const XcbLibrary& x = *xcb_;
 
   // A manager names a check window that names itself; a stale one left by a
   // manager that has gone is missing or names nothing. Whether a manager
@@ -319,7 +320,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
   xcb_connection_t* c = Connection();
   if (c == nullptr)
     return;
-  const Xcb& x = *xcb_;
+  const XcbLibrary& x = *xcb_;
 
   auto property = [&x, c](xcb_window_t window, std::uint32_t name, std::uint32_t type,
                           std::uint32_t longs) {
@@ -339,7 +340,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     r.name = property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
     if (has_xres_) {
       const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-      r.client = x.xcb_res_query_client_ids(c, 1, &spec);
+      r.client = res_->xcb_res_query_client_ids(c, 1, &spec);
     } else {
       r.pid = property(w, atoms_[kNetWmPid], XCB_ATOM_CARDINAL, 1);
       r.machine = property(w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, kTextLongs);
@@ -454,18 +455,18 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Fac
     if (has_xres_) {
       xcb_generic_error_t* res_error = nullptr;
       const Owned<xcb_res_query_client_ids_reply_t> ids(
-          x.xcb_res_query_client_ids_reply(c, r.client, &res_error));
+          res_->xcb_res_query_client_ids_reply(c, r.client, &res_error));
       if (res_error != nullptr) {
         ++errors_;
         std::free(res_error);
       }
       std::int32_t pid = -1;
       if (ids) {
-        for (auto it = x.xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0 && pid <= 0;
-             x.xcb_res_client_id_value_next(&it)) {
+        for (auto it = res_->xcb_res_query_client_ids_ids_iterator(ids.get());
+             it.rem > 0 && pid <= 0; res_->xcb_res_client_id_value_next(&it)) {
           if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
               it.data->length >= 4)
-            pid = static_cast<std::int32_t>(*x.xcb_res_client_id_value_value(it.data));
+            pid = static_cast<std::int32_t>(*res_->xcb_res_client_id_value_value(it.data));
         }
       }
       if (pid > 0) {

@@ -20,7 +20,8 @@ struct xcb_connection_t;
 
 namespace launcher {
 
-struct Xcb;
+struct XcbLibrary;
+struct XcbResLibrary;
 
 class X11Windows {
  public:
@@ -111,7 +112,9 @@ class X11Windows {
   // Notes a failed connection, after which every question finds nothing.
   bool Lost();
 
-  const Xcb* xcb_ = nullptr;
+  const XcbLibrary* xcb_ = nullptr;
+  // The resource extension's library; nullptr where it is missing.
+  const XcbResLibrary* res_ = nullptr;
   xcb_connection_t* connection_ = nullptr;
   bool tried_ = false;
   bool lost_ = false;

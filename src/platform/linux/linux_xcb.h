@@ -1,29 +1,65 @@
-// XCB, loaded at run time on the first look at the window list, so that a
-// run that never looks at windows (silent mode, no splash) never loads it.
+// XCB and its resource extension, loaded at run time (linux_library.h) on the
+// first look at X11 windows, so that a run that never looks at windows
+// (silent mode, no splash) never loads them.
 #pragma once
 
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include "platform/linux/linux_library.h"
+
 namespace launcher {
 
-// The XCB functions by their own names, each typed as declared.
-struct Xcb {
-// Names, not expressions: they cannot take parentheses.
-#define XCB_FUNCTION(name) decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
-#define XCB_RES_FUNCTION(name) \
-  decltype(&::name) name = nullptr;  // NOLINT(bugprone-macro-parentheses)
-#include "platform/linux/linux_xcb_functions.h"
-#undef XCB_RES_FUNCTION
-#undef XCB_FUNCTION
-  // The resource extension, which tells each client's pid; nullptr when its
-  // library is missing, and then so are its functions.
-  xcb_extension_t* res_id = nullptr;
+#define LAUNCHER_XCB_FUNCTIONS(X)    \
+  X(xcb_connect)                     \
+  X(xcb_connection_has_error)        \
+  X(xcb_disconnect)                  \
+  X(xcb_get_setup)                   \
+  X(xcb_setup_roots_iterator)        \
+  X(xcb_screen_next)                 \
+  X(xcb_prefetch_extension_data)     \
+  X(xcb_get_extension_data)          \
+  X(xcb_intern_atom)                 \
+  X(xcb_intern_atom_reply)           \
+  X(xcb_query_tree)                  \
+  X(xcb_query_tree_reply)            \
+  X(xcb_query_tree_children)         \
+  X(xcb_query_tree_children_length)  \
+  X(xcb_get_window_attributes)       \
+  X(xcb_get_window_attributes_reply) \
+  X(xcb_get_property)                \
+  X(xcb_get_property_reply)          \
+  X(xcb_get_property_value)          \
+  X(xcb_get_property_value_length)
+
+struct XcbLibrary {
+  static constexpr char kSoname[] = "libxcb.so.1";
+  LAUNCHER_XCB_FUNCTIONS(LAUNCHER_LIBRARY_SLOT)
+  template <typename B>
+  void Bind(B& bind) {
+    LAUNCHER_XCB_FUNCTIONS(LAUNCHER_LIBRARY_BIND)
+  }
 };
 
-// XCB, loaded on the first call; nullptr when libxcb cannot be loaded (the
-// window list is then empty, as without a display). Later calls give the same
-// answer without trying again.
-const Xcb* TryLoadXcb();
+// The resource extension tells each client's pid. Without its library, pids
+// come from the windows' own property, as with a server that lacks it.
+#define LAUNCHER_XCB_RES_FUNCTIONS(X)      \
+  X(xcb_res_id)                            \
+  X(xcb_res_query_version)                 \
+  X(xcb_res_query_version_reply)           \
+  X(xcb_res_query_client_ids)              \
+  X(xcb_res_query_client_ids_reply)        \
+  X(xcb_res_query_client_ids_ids_iterator) \
+  X(xcb_res_client_id_value_next)          \
+  X(xcb_res_client_id_value_value)
+
+struct XcbResLibrary {
+  static constexpr char kSoname[] = "libxcb-res.so.0";
+  LAUNCHER_XCB_RES_FUNCTIONS(LAUNCHER_LIBRARY_SLOT)
+  template <typename B>
+  void Bind(B& bind) {
+    LAUNCHER_XCB_RES_FUNCTIONS(LAUNCHER_LIBRARY_BIND)
+  }
+};
 
 }  // namespace launcher

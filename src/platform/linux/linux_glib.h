@@ -1,0 +1,46 @@
+// GLib and GObject, loaded at run time (linux_library.h): by the toolkit, which
+// brings them along, or alone for the case tables of path comparison.
+#pragma once
+
+#include <glib-object.h>
+#include <glib.h>
+
+#include "platform/linux/linux_library.h"
+
+namespace launcher {
+
+#define LAUNCHER_GLIB_FUNCTIONS(X) \
+  X(g_free)                        \
+  X(g_unichar_tolower)             \
+  X(g_utf8_casefold)               \
+  X(g_main_context_pending)        \
+  X(g_main_context_iteration)      \
+  X(g_timeout_add_full)            \
+  X(g_source_remove)               \
+  X(g_clear_error)                 \
+  X(g_file_error_quark)
+
+struct GlibLibrary {
+  static constexpr char kSoname[] = "libglib-2.0.so.0";
+  LAUNCHER_GLIB_FUNCTIONS(LAUNCHER_LIBRARY_SLOT)
+  template <typename B>
+  void Bind(B& bind) {
+    LAUNCHER_GLIB_FUNCTIONS(LAUNCHER_LIBRARY_BIND)
+  }
+};
+
+#define LAUNCHER_GOBJECT_FUNCTIONS(X) \
+  X(g_signal_connect_data)            \
+  X(g_object_ref)                     \
+  X(g_object_unref)
+
+struct GobjectLibrary {
+  static constexpr char kSoname[] = "libgobject-2.0.so.0";
+  LAUNCHER_GOBJECT_FUNCTIONS(LAUNCHER_LIBRARY_SLOT)
+  template <typename B>
+  void Bind(B& bind) {
+    LAUNCHER_GOBJECT_FUNCTIONS(LAUNCHER_LIBRARY_BIND)
+  }
+};
+
+}  // namespace launcher
