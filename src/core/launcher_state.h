@@ -19,6 +19,8 @@ struct LauncherState {
   // The error routine reported a failure to the user (a box, or in silent
   // mode its trace line): the run then ends with exit status 1.
   bool gblnFailureReported = false;
+  // The window wait has said once why this session's window list cannot tell.
+  bool gblnWindowGapTraced = false;
 };
 
 LauncherState& State();

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/launcher_state.h"
 #include "diagnostics/error_handler.h"
 #include "diagnostics/trace.h"
 #include "platform/platform.h"
@@ -16,6 +17,23 @@ namespace {
 WindowHandle SplashWindow() {
   SplashWindowLink* splash = GetSplashWindowLink();
   return splash != nullptr && splash->IsOpen() ? splash->Handle() : 0;
+}
+
+// Whether the window list can tell the application's window in this session.
+// Where it cannot (a Wayland compositor that tells no client whose window is
+// whose, or no display to ask), a running application counts as having its
+// window, so the splash closes after its duration instead of standing over the
+// application for a minute; the reason is traced once.
+bool WindowListCanTell() {
+  const std::string gap = Sys().WindowListGap();
+  if (gap.empty())
+    return true;
+  if (!State().gblnWindowGapTraced) {
+    State().gblnWindowGapTraced = true;
+    WriteTrace("Window list cannot be read in this session (" + gap +
+               "): a running application counts as having its window");
+  }
+  return false;
 }
 
 }  // namespace
@@ -54,7 +72,8 @@ void subWaitForQUARVENAppOpen(std::int32_t pid,
       WriteTrace("Attempt " + std::to_string(attempt));
       if (!funIsAppRunning(pid, exe_path))
         return;
-      const bool window_found = IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
+      const bool window_found = !WindowListCanTell() ||
+                                IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
       if (attempt == std::numeric_limits<std::int16_t>::max())
         Raise(kErrOverflow);
       ++attempt;

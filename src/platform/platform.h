@@ -112,6 +112,10 @@ class Platform {
   virtual std::string GetWindowText(WindowHandle window) = 0;
   // The id of the process that created the window; 0 when unknown.
   virtual std::uint32_t GetWindowProcessId(WindowHandle window) = 0;
+  // Why the window list cannot tell whose this session's windows are (a
+  // Wayland compositor that tells no client, no display to ask): empty when
+  // it can. The first call may choose where the window list looks.
+  virtual std::string WindowListGap() = 0;
 
   // Milliseconds of a clock that only moves forward, whatever the wall clock does.
   virtual std::int64_t MonotonicMs() = 0;

@@ -224,6 +224,11 @@ std::uint32_t FakePlatform::GetWindowProcessId(WindowHandle window) {
   return w != nullptr ? w->pid : 0;
 }
 
+std::string FakePlatform::WindowListGap() {
+  ++window_list_gap_calls;
+  return window_list_gap;
+}
+
 std::int64_t FakePlatform::MonotonicMs() {
   Check(FakeService::kMonotonicMs);
   return now_ms;

@@ -164,6 +164,9 @@ class FakePlatform : public Platform {
   // The process table and the window list, in enumeration order.
   std::vector<FakeProcess> processes;
   std::vector<FakeWindow> windows;
+  // What WindowListGap answers: why the window list cannot tell, or empty.
+  std::string window_list_gap;
+  int window_list_gap_calls = 0;
   // A started program joins the process table and lives this long.
   std::int64_t started_app_lifetime_ms = kForever;
   // EnumProcesses fails and leaves the returned count untouched.
@@ -255,6 +258,7 @@ class FakePlatform : public Platform {
   std::uint32_t GetExStyle(WindowHandle window) override;
   std::string GetWindowText(WindowHandle window) override;
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
+  std::string WindowListGap() override;
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;
   void PumpEvents() override;

@@ -268,40 +268,38 @@ void LinuxPlatform::CloseProcess(ProcessHandle process) {
 }
 
 void LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
-  // A copy: the visitor's own queries may not disturb the walk.
-  const std::vector<WindowHandle> windows = windows_.TopLevel();
-  const X11Windows::Batch batch(windows_, windows);
-  for (const WindowHandle window : windows) {
-    if (!visit(window))
-      return;
-  }
+  windows_.Enumerate(visit);
 }
 
 bool LinuxPlatform::IsWindowVisible(WindowHandle window) {
-  return windows_.IsVisible(window);
+  return windows_.Facts(window).visible;
 }
 
 WindowHandle LinuxPlatform::GetParent(WindowHandle /*window*/) {
   // The enumeration hands out top-level windows only (the manager's clients or
-  // the root's children), so none has a parent in the Windows sense; the frame
-  // a manager wraps a client in is not one.
+  // the root's children, a compositor's toplevels), so none has a parent in
+  // the Windows sense; the frame a manager wraps a client in is not one.
   return 0;
 }
 
 WindowHandle LinuxPlatform::GetOwner(WindowHandle window) {
-  return windows_.Owner(window);
+  return windows_.Facts(window).owner;
 }
 
 std::uint32_t LinuxPlatform::GetExStyle(WindowHandle window) {
-  return windows_.ExStyle(window);
+  return windows_.Facts(window).style;
 }
 
 std::string LinuxPlatform::GetWindowText(WindowHandle window) {
-  return windows_.Title(window);
+  return windows_.Facts(window).title;
 }
 
 std::uint32_t LinuxPlatform::GetWindowProcessId(WindowHandle window) {
-  return windows_.ProcessId(window);
+  return windows_.Facts(window).pid;
+}
+
+std::string LinuxPlatform::WindowListGap() {
+  return windows_.Gap();
 }
 
 std::int64_t LinuxPlatform::MonotonicMs() {

@@ -1,11 +1,12 @@
-// The real Linux services: /proc, POSIX processes and files, GTK 3 on X11.
+// The real Linux services: /proc, POSIX processes and files, GTK 3, and the
+// windows of X11 and of the Wayland compositors that tell them.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/linux/linux_processes.h"
-#include "platform/linux/linux_windows.h"
+#include "platform/linux/linux_window_sources.h"
 #include "platform/platform.h"
 
 namespace launcher {
@@ -49,6 +50,7 @@ class LinuxPlatform : public Platform {
   std::uint32_t GetExStyle(WindowHandle window) override;
   std::string GetWindowText(WindowHandle window) override;
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
+  std::string WindowListGap() override;
 
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;
@@ -64,12 +66,12 @@ class LinuxPlatform : public Platform {
   // Processes opened and not closed yet.
   std::size_t open_process_count() const { return processes_.open_count(); }
   // The X connection of the window services.
-  X11Windows& x11() { return windows_; }
+  X11Windows& x11() { return windows_.x11(); }
 
  private:
   std::vector<std::string> args_;
   ProcessTable processes_;
-  X11Windows windows_;
+  WindowSources windows_;
 };
 
 // The civil date (proleptic Gregorian) of a count of days since 1970-01-01.

@@ -63,6 +63,8 @@ class Win32Platform : public Platform {
   std::uint32_t GetWindowProcessId(WindowHandle window) override {
     return Win32GetWindowProcessId(window);
   }
+  // Every window is the system's to tell.
+  std::string WindowListGap() override { return {}; }
 
   std::int64_t MonotonicMs() override { return Win32MonotonicMs(); }
   void Sleep(std::uint32_t milliseconds) override { Win32Sleep(milliseconds); }

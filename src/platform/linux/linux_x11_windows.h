@@ -1,6 +1,6 @@
-// Top-level windows on Linux, read from the X server through XCB (loaded at
-// run time, linux_xcb.h) on a connection of our own, opened on first use and
-// kept.
+// Top-level X11 windows, read from the X server (also Xwayland's) through XCB
+// (loaded at run time, linux_xcb.h) on a connection of our own, opened on
+// first use and kept.
 //
 // Every question about a window takes one request or more. Asked one at a
 // time, each would wait for its answer in turn; so the questions about all the
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/linux_window_source.h"
 #include "platform/platform.h"
 
 struct xcb_connection_t;
@@ -23,22 +24,23 @@ namespace launcher {
 struct XcbLibrary;
 struct XcbResLibrary;
 
-class X11Windows {
+class X11Windows : public WindowSource {
  public:
-  X11Windows() = default;
-  ~X11Windows();
+  // `xcb` stands in for the loaded library (a test's, to make it fail).
+  explicit X11Windows(const XcbLibrary* xcb = nullptr) : xcb_(xcb) {}
+  ~X11Windows() override;
   X11Windows(const X11Windows&) = delete;
   X11Windows& operator=(const X11Windows&) = delete;
 
   // The window manager's client list when a manager runs, else the root
   // window's children. Empty with no display or once the connection is lost.
-  std::vector<WindowHandle> TopLevel();
-  bool IsVisible(WindowHandle window);
-  // WM_TRANSIENT_FOR, 0 when unset or set to the root.
-  WindowHandle Owner(WindowHandle window);
-  std::uint32_t ExStyle(WindowHandle window);
-  std::string Title(WindowHandle window);
-  std::uint32_t ProcessId(WindowHandle window);
+  // XCB out of memory (a reply too large to hold) is no lost display: the
+  // connection is dropped, made again at the next look, and this look fails
+  // with 7 (Out of memory).
+  std::vector<WindowHandle> TopLevel() override;
+  // The owner is WM_TRANSIENT_FOR, 0 when unset or set to the root. Titles
+  // and the client machine are read up to kWindowTextBytes.
+  const WindowFacts& Facts(WindowHandle window) override;
 
   // While a batch lives, the first question about one of its windows fetches
   // the facts of all of them at once, and the later ones are answered from
@@ -93,26 +95,18 @@ class X11Windows {
     kAtomCount,
   };
 
-  // What the questions about one window answer, worked out from its replies.
-  struct Facts {
-    bool visible = false;
-    WindowHandle owner = 0;
-    std::uint32_t style = 0;
-    std::string title;
-    std::uint32_t pid = 0;
-  };
-
   xcb_connection_t* Connection();
   // Sends every request about `windows`, then reads the replies into `facts`.
-  void Fetch(const std::vector<WindowHandle>& windows, std::vector<Facts>& facts);
+  void Fetch(const std::vector<WindowHandle>& windows, std::vector<WindowFacts>& facts);
   // The facts of `window`: from the running batch when it holds the window,
   // else fetched alone.
-  const Facts& FactsOf(WindowHandle window);
+  const WindowFacts& FactsOf(WindowHandle window);
   bool IsRoot(std::uint32_t window) const;
-  // Notes a failed connection, after which every question finds nothing.
+  // Notes a failed connection, after which every question finds nothing, and
+  // raises 7 for one that ran out of memory.
   bool Lost();
 
-  const XcbLibrary* xcb_ = nullptr;
+  const XcbLibrary* xcb_;
   // The resource extension's library; nullptr where it is missing.
   const XcbResLibrary* res_ = nullptr;
   xcb_connection_t* connection_ = nullptr;
@@ -129,10 +123,10 @@ class X11Windows {
   bool batching_ = false;
   bool batch_fetched_ = false;
   std::vector<WindowHandle> batch_windows_;
-  std::vector<Facts> batch_facts_;
+  std::vector<WindowFacts> batch_facts_;
   std::size_t batch_hint_ = 0;
   // Facts of a window asked about outside a batch.
-  std::vector<Facts> single_;
+  std::vector<WindowFacts> single_;
 };
 
 }  // namespace launcher

@@ -1,0 +1,60 @@
+// One place that tells the session's top-level windows and whose they are:
+// the X server (X11 programs, also under Xwayland), or a Wayland compositor
+// that tells its clients' windows (sway's IPC, KWin's scripting). The backend
+// asks every source the session offers (linux_window_sources.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/form.h"
+
+namespace launcher {
+
+// What the window filter asks of a window, as a source sees it.
+struct WindowFacts {
+  bool visible = false;
+  WindowHandle owner = 0;
+  std::uint32_t style = 0;  // kExToolWindow, kExAppWindow
+  std::string title;
+  std::uint32_t pid = 0;
+};
+
+// The most of one text of another program's window that is read, in bytes
+// (titles, client machine names): any program can set a title of megabytes,
+// and the window list only tells whether a title is empty. A longer text is
+// cut at a character's boundary.
+inline constexpr std::size_t kWindowTextBytes = 64 * 1024;
+
+// `text` cut to at most `limit` bytes without splitting a UTF-8 character.
+std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
+
+class WindowSource {
+ public:
+  virtual ~WindowSource() = default;
+
+  // Lists the source's top-level windows now. Raises a RuntimeError when the
+  // source is there but fails, answers garbage or too much, or takes longer
+  // than its bound: the window list is then a failing snapshot.
+  virtual std::vector<WindowHandle> TopLevel() = 0;
+  // The facts of a window, valid until the next question; a window the source
+  // does not know (any more) has the facts of none: not visible, no title, no
+  // process.
+  virtual const WindowFacts& Facts(WindowHandle window) = 0;
+};
+
+// Handles of compositor windows carry a tag in their top bits: X11 ids never
+// set the top three bits, so the two kinds never meet.
+inline constexpr WindowHandle kCompositorTag = 0x80000000u;
+inline constexpr unsigned kSourceShift = 24;
+inline constexpr WindowHandle kWindowNumberMask = (1u << kSourceShift) - 1;
+
+// The handle of window `number` (below 2^24) of compositor source `source` (below 8).
+inline WindowHandle CompositorHandle(unsigned source, std::uint32_t number) {
+  return kCompositorTag | (static_cast<WindowHandle>(source) << kSourceShift) |
+         (number & kWindowNumberMask);
+}
+
+}  // namespace launcher

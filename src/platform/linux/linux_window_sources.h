@@ -1,0 +1,48 @@
+// The window list of the Linux backend: every source the session offers,
+// chosen when the list is first needed. X11 through the X server (also
+// Xwayland's) always; in a Wayland session also the compositor, where it tells
+// a window's process: sway's IPC (and compositors that share it), KWin's
+// scripting. Where none can tell whose the native windows are (GNOME Shell,
+// weston, or no display at all), Gap() says why.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_window_source.h"
+#include "platform/linux/linux_x11_windows.h"
+
+namespace launcher {
+
+class WindowSources {
+ public:
+  WindowSources();
+  ~WindowSources();
+  WindowSources(const WindowSources&) = delete;
+  WindowSources& operator=(const WindowSources&) = delete;
+
+  // Why this session's window list cannot tell the application's window:
+  // empty when it can. Chooses the sources on its first call.
+  const std::string& Gap();
+
+  // Visits every source's top-level windows, X11 first, until `visit` says
+  // stop. A failing source fails the whole enumeration (RuntimeError).
+  void Enumerate(const std::function<bool(WindowHandle)>& visit);
+  // The facts of a window of any source, valid until the next question.
+  const WindowFacts& Facts(WindowHandle window);
+
+  X11Windows& x11() { return x11_; }
+
+ private:
+  void Choose();
+
+  X11Windows x11_;
+  // Compositor sources by their number in handles.
+  std::vector<std::unique_ptr<WindowSource>> compositors_;
+  bool chosen_ = false;
+  std::string gap_;
+};
+
+}  // namespace launcher
