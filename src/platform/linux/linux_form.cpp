@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <string_view>
 
 #include "platform/linux/linux_toolkit.h"
 #include "platform/picture_size.h"
@@ -58,13 +59,27 @@ class GdkPicture : public Picture {
   GdkPixbuf* pixbuf_;
 };
 
+// A splash screen is what the splash is; but KWin keeps a window of that
+// kind among the normal ones, where a later window covers it whatever it
+// asked, and keeps a utility window above them as asked.
+GdkWindowTypeHint SplashTypeHint(const Toolkit& tk) {
+  GdkScreen* screen = tk.gdk.gdk_screen_get_default();
+  const bool x11 = screen != nullptr &&
+                   tk.gobject.g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(screen),
+                                                         tk.gdk.gdk_x11_screen_get_type());
+  const char* manager = x11 ? tk.gdk.gdk_x11_screen_get_window_manager_name(screen) : nullptr;
+  return manager != nullptr && std::string_view(manager) == "KWin"
+             ? GDK_WINDOW_TYPE_HINT_UTILITY
+             : GDK_WINDOW_TYPE_HINT_SPLASHSCREEN;
+}
+
 class GtkForm : public Form {
  public:
   explicit GtkForm(FormEvents& events) : events_(events), tk_(EnsureGtk()) {
     window_ = tk_.gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
     tk_.gtk.gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
     tk_.gtk.gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
-    tk_.gtk.gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_SPLASHSCREEN);
+    tk_.gtk.gtk_window_set_type_hint(GTK_WINDOW(window_), SplashTypeHint(tk_));
     tk_.gtk.gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
     tk_.gtk.gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
     tk_.gtk.gtk_window_set_title(GTK_WINDOW(window_), "");
@@ -90,8 +105,14 @@ class GtkForm : public Form {
   WindowHandle Handle() override {
     if (!open_)
       return 0;
-    return static_cast<WindowHandle>(
-        tk_.gdk.gdk_x11_window_get_xid(tk_.gtk.gtk_widget_get_window(window_)));
+    // A Wayland window has no id the window list could meet: the compositor
+    // sources leave the launcher's own windows out by its process.
+    GdkWindow* window = tk_.gtk.gtk_widget_get_window(window_);
+    if (window == nullptr ||
+        !tk_.gobject.g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(window),
+                                                tk_.gdk.gdk_x11_window_get_type()))
+      return 0;
+    return static_cast<WindowHandle>(tk_.gdk.gdk_x11_window_get_xid(window));
   }
 
   bool IsOpen() override { return open_; }

@@ -78,8 +78,23 @@ std::int32_t ErrorFromErrno(int error) {
 
 }  // namespace
 
+// Variables that hand the desktop's focus on to the window of a started
+// program, and that the toolkit would read and drop at its start.
+constexpr const char* kHandedOn[] = {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"};
+
 LinuxPlatform::LinuxPlatform(int argc, char** argv)
-    : args_(argv + (argc > 0 ? 1 : 0), argv + argc) {}
+    : args_(argv + (argc > 0 ? 1 : 0), argv + argc) {
+  // They belong to the application's window, not the splash's: taken out of
+  // our environment before the toolkit could spend them (the splash would
+  // take the focus meant for the application, and a token is good once), and
+  // handed to the application unchanged. None is ever made up.
+  for (const char* name : kHandedOn) {
+    if (const char* value = std::getenv(name)) {
+      handed_on_.push_back(std::string(name) + "=" + value);
+      unsetenv(name);
+    }
+  }
+}
 
 std::string LinuxPlatform::CommandLine() {
   return JoinArguments(args_);
@@ -163,8 +178,16 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
+  // Our environment as it is now, with what the desktop handed on.
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    envp.push_back(*entry);
+  for (std::string& entry : handed_on_)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  const int error = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (error != 0)

@@ -70,6 +70,9 @@ class LinuxPlatform : public Platform {
 
  private:
   std::vector<std::string> args_;
+  // The start-up id and activation token the desktop gave us, "NAME=value",
+  // for the application alone (see the constructor).
+  std::vector<std::string> handed_on_;
   ProcessTable processes_;
   WindowSources windows_;
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/linux/linux_display_lost.h"
@@ -82,7 +83,16 @@ int OnLostConnection(Display* display) {
 }  // namespace
 
 bool OpenToolkitDisplay(const Toolkit& toolkit) {
-  if (!toolkit.gtk.gtk_init_check(nullptr, nullptr))
+  // X11 first wherever there is an X display, Xwayland's too: there the
+  // splash gets the place and the stacking it asks for (a Wayland window may
+  // not place itself), and the window list knows it by its X11 id.
+  static const bool chosen = [&toolkit] {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0')
+      toolkit.gdk.gdk_set_allowed_backends("x11,wayland");
+    return true;
+  }();
+  if (!chosen || !toolkit.gtk.gtk_init_check(nullptr, nullptr))
     return false;
   static const bool installed = [&toolkit] {
     toolkit.xlib.XSetIOErrorHandler(&OnLostConnection);

@@ -57,14 +57,18 @@ struct GtkLibrary {
   }
 };
 
-#define LAUNCHER_GDK_FUNCTIONS(X)    \
-  X(gdk_x11_window_get_xid)          \
-  X(gdk_display_get_default)         \
-  X(gdk_display_get_primary_monitor) \
-  X(gdk_display_get_monitor)         \
-  X(gdk_monitor_get_geometry)        \
-  X(gdk_screen_get_default)          \
-  X(gdk_screen_get_resolution)       \
+#define LAUNCHER_GDK_FUNCTIONS(X)           \
+  X(gdk_set_allowed_backends)               \
+  X(gdk_x11_window_get_type)                \
+  X(gdk_x11_window_get_xid)                 \
+  X(gdk_x11_screen_get_type)                \
+  X(gdk_x11_screen_get_window_manager_name) \
+  X(gdk_display_get_default)                \
+  X(gdk_display_get_primary_monitor)        \
+  X(gdk_display_get_monitor)                \
+  X(gdk_monitor_get_geometry)               \
+  X(gdk_screen_get_default)                 \
+  X(gdk_screen_get_resolution)              \
   X(gdk_cairo_set_source_pixbuf)
 
 struct GdkLibrary {

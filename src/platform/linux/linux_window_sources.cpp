@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/linux/linux_kwin_windows.h"
 #include "platform/linux/linux_sway_windows.h"
 #include "platform/linux/linux_xcb.h"
 
@@ -34,10 +35,13 @@ void WindowSources::Choose() {
   chosen_ = true;
   // Wayland clients are known to the compositor alone.
   const bool wayland = !Environment("WAYLAND_DISPLAY").empty();
+  std::string why_not;
   if (wayland) {
     const auto number = static_cast<unsigned>(compositors_.size());
     if (std::string socket = SwayWindows::SessionSocket(); !socket.empty())
       compositors_.push_back(std::make_unique<SwayWindows>(std::move(socket), number));
+    else if (auto kwin = KWinWindows::Connect(number, &why_not))
+      compositors_.push_back(std::move(kwin));
   }
   if (!compositors_.empty())
     return;
@@ -45,6 +49,9 @@ void WindowSources::Choose() {
     const std::string desktop = Environment("XDG_CURRENT_DESKTOP");
     gap_ = "the Wayland compositor" + (desktop.empty() ? "" : " of " + desktop) +
            " tells no client whose window is whose";
+    // Where KWin could have been asked but was not reached, say why.
+    if (why_not.find("KWin is not") == std::string::npos)
+      gap_ += "; " + why_not;
     return;
   }
   // An X11 session: the X server knows every window, where it can be reached.

@@ -1,0 +1,35 @@
+// GIO's D-Bus, loaded at run time (linux_library.h) where a compositor is
+// asked over the session bus (KWin).
+#pragma once
+
+#include <gio/gio.h>
+
+#include "platform/linux/linux_library.h"
+
+namespace launcher {
+
+#define LAUNCHER_GIO_FUNCTIONS(X)             \
+  X(g_dbus_connection_new_for_address)        \
+  X(g_dbus_connection_new_for_address_finish) \
+  X(g_dbus_connection_get_unique_name)        \
+  X(g_dbus_connection_register_object)        \
+  X(g_dbus_connection_call_sync)              \
+  X(g_dbus_connection_close_sync)             \
+  X(g_dbus_node_info_new_for_xml)             \
+  X(g_dbus_node_info_unref)                   \
+  X(g_dbus_method_invocation_return_value)    \
+  X(g_cancellable_new)                        \
+  X(g_cancellable_cancel)                     \
+  X(g_dbus_connection_unregister_object)      \
+  X(g_dbus_address_escape_value)
+
+struct GioLibrary {
+  static constexpr char kSoname[] = "libgio-2.0.so.0";
+  LAUNCHER_GIO_FUNCTIONS(LAUNCHER_LIBRARY_SLOT)
+  template <typename B>
+  void Bind(B& bind) {
+    LAUNCHER_GIO_FUNCTIONS(LAUNCHER_LIBRARY_BIND)
+  }
+};
+
+}  // namespace launcher
