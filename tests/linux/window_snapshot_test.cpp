@@ -21,7 +21,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/linux_display_lost.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_xcb.h"
 #include "procmanager/process_list.h"
 #include "procmanager/window_list.h"
 #include "x_session.h"
@@ -796,6 +798,106 @@ INSTANTIATE_TEST_SUITE_P(Managers,
                          [](const ::testing::TestParamInfo<Manager>& info) {
                            return std::string(info.param == Manager::kNone ? "bare" : "openbox");
                          });
+
+// Any program can set a title of tens of megabytes: the window list reads a
+// bounded part of it (a whole number of characters), and of the client
+// machine no more than a host name can take.
+TEST(WindowTexts, AreReadUpToTheirBound) {
+  XSession& session = Session(Manager::kNone, /*resource_extension=*/false);
+  ASSERT_TRUE(session.ready()) << session.error();
+  TestDisplay x(session.display());
+  const std::string e_acute = "\xc3\xa9";
+  const Window utf8 = x.Create(Spec(), None);
+  const Window latin1 = x.Create(Spec(), None);
+  const Window beside =
+      x.Create(Spec().NetName("Beside").Pid(static_cast<unsigned long>(getpid())), None);
+  const Window far =
+      x.Create(Spec().NetName("Far").Pid(static_cast<unsigned long>(getpid())), None);
+  // In pieces: one request may not carry 50 MB.
+  const std::string piece_utf8 = " " + [&] {
+    std::string text;
+    for (int i = 0; i < (1 << 19); ++i)
+      text += e_acute;
+    return text;
+  }();
+  for (int i = 0; i < 48; ++i) {
+    XChangeProperty(x.get(), utf8, x.atom("_NET_WM_NAME"), x.atom("UTF8_STRING"), 8,
+                    i == 0 ? PropModeReplace : PropModeAppend,
+                    reinterpret_cast<const unsigned char*>(piece_utf8.data()),
+                    static_cast<int>(piece_utf8.size()));
+    XSync(x.get(), False);
+  }
+  const std::string piece_latin1(1 << 20, '\xe9');
+  XChangeProperty(x.get(), latin1, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(piece_latin1.data()),
+                  static_cast<int>(piece_latin1.size()));
+  const std::string machine(100000, 'h');
+  XChangeProperty(x.get(), far, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(machine.data()),
+                  static_cast<int>(machine.size()));
+  XSync(x.get(), False);
+
+  BackendOn backend(session.display().c_str());
+  const ProcList list = funGetWindowList(0, true);
+  for (const Window window : {utf8, latin1}) {
+    const std::string title = backend->GetWindowText(static_cast<WindowHandle>(window));
+    EXPECT_GT(title.size(), kWindowTextBytes - 4);
+    EXPECT_LE(title.size(), kWindowTextBytes);
+    const std::size_t skip = window == utf8 ? 1 : 0;
+    ASSERT_EQ((title.size() - skip) % 2, 0u) << "a character cut in half";
+    for (std::size_t i = skip; i < title.size(); i += 2)
+      ASSERT_EQ(title.compare(i, 2, e_acute), 0) << i;
+  }
+  EXPECT_EQ(backend->GetWindowText(static_cast<WindowHandle>(beside)), "Beside");
+  EXPECT_EQ(backend->GetWindowProcessId(static_cast<WindowHandle>(far)), 0u)
+      << "a client machine longer than any host name is no machine of ours";
+  EXPECT_NE(Find(list, beside), nullptr);
+  for (const Window w : {utf8, latin1, beside, far})
+    x.Destroy(w);
+}
+
+// XCB that runs out of memory breaks its connection; that is one failed look
+// (7, Out of memory), and the next look has a new connection: the display was
+// never lost.
+int g_out_of_memory = 0;
+decltype(&xcb_connection_has_error) g_real_has_error = nullptr;
+int HasErrorOutOfMemory(xcb_connection_t* connection) {
+  return g_out_of_memory > 0 ? XCB_CONN_CLOSED_MEM_INSUFFICIENT : g_real_has_error(connection);
+}
+int g_lost_reports = 0;
+
+TEST(WindowListOutOfMemory, IsOneFailedLookNotALostDisplay) {
+  XSession& session = Session(Manager::kNone);
+  ASSERT_TRUE(session.ready()) << session.error();
+  TestDisplay x(session.display());
+  const Window window = x.Create(Spec().NetName("Kept"), None);
+  BackendOn backend(session.display().c_str());  // DISPLAY for the source below
+  const XcbLibrary* real = LoadLibrary<XcbLibrary>();
+  ASSERT_NE(real, nullptr);
+  XcbLibrary failing = *real;
+  g_real_has_error = real->xcb_connection_has_error;
+  failing.xcb_connection_has_error = &HasErrorOutOfMemory;
+  SetDisplayLostHandler([](const std::string&) { ++g_lost_reports; });
+  X11Windows source(&failing);
+  const auto listed = [&] {
+    const auto windows = source.TopLevel();
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+  };
+  EXPECT_TRUE(listed());
+  g_out_of_memory = 1;
+  try {
+    source.TopLevel();
+    ADD_FAILURE() << "no failure";
+  } catch (const RuntimeError& failure) {
+    EXPECT_EQ(failure.number(), kErrOutOfMemory);
+    EXPECT_NE(failure.description().find("XCB"), std::string::npos) << failure.description();
+  }
+  g_out_of_memory = 0;
+  EXPECT_TRUE(listed()) << "a new connection";
+  EXPECT_EQ(g_lost_reports, 0);
+  SetDisplayLostHandler(nullptr);
+  x.Destroy(window);
+}
 
 // Descriptors open in this process now.
 std::size_t OpenDescriptors() {

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "core/waits.h"
@@ -187,6 +189,27 @@ TEST_F(WaitsTest, WindowListFailureIsReportedByTheWait) {
   EXPECT_NE(fake.boxes[0].text.find("Details: QUARVENlauncher subWaitForQUARVENAppOpen: Out of "
                                     "memory (modProcManager.funGetWindowListError)"),
             std::string::npos);
+}
+
+// Where the window list cannot tell, it is not asked: a running application
+// counts as shown at the first pass, the reason traced once per run; one that
+// has gone ends the wait as before, before the window list is thought of.
+TEST_F(WaitsTest, SessionThatCannotTellIsNeverAskedForWindows) {
+  const std::string line =
+      "Window list cannot be read in this session (no X display is named (DISPLAY is unset)): a "
+      "running application counts as having its window";
+  fake.window_list_gap = "no X display is named (DISPLAY is unset)";
+  fake.Fail(FakeService::kEnumWindows, kErrOutOfMemory);
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(fake.window_list_gap_calls, 0) << "the application had gone";
+  StartApp();
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts(), (std::vector<std::string>{"Attempt 0", "Attempt 0", "Attempt 0"}));
+  const auto messages = fake.TraceMessages();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), line), 1);
+  EXPECT_EQ(fake.sleeps, 0);
+  EXPECT_TRUE(fake.boxes.empty()) << "the window list was asked after all";
 }
 
 TEST_F(WaitsTest, SilentRunWaitsForTheEndWithoutAnyWindow) {

@@ -13,6 +13,7 @@ namespace launcher {
   X(g_dbus_connection_new_for_address_finish) \
   X(g_dbus_connection_get_unique_name)        \
   X(g_dbus_connection_register_object)        \
+  X(g_dbus_connection_call)                   \
   X(g_dbus_connection_call_sync)              \
   X(g_dbus_connection_close_sync)             \
   X(g_dbus_node_info_new_for_xml)             \

@@ -320,17 +320,16 @@ std::string KWinWindows::AskWindows() {
   bus.glib.g_variant_unref(loaded);
   if (id < 0)
     Fail("KWin refused the script");
-  // Unloaded whatever comes of it, so that no script of ours stays in KWin.
+  // Unloaded whatever comes of it, so that no script of ours stays in KWin;
+  // without waiting for KWin's word, which a slow KWin would keep the look for.
   struct Unloader {
     Bus& bus;
     const std::string& plugin;
     ~Unloader() {
-      std::string ignored;
-      GVariant* done = bus.Call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
-                                "unloadScript", bus.glib.g_variant_new("(s)", plugin.c_str()),
-                                "(b)", NowMs() + kKWinAnswerMs, &ignored);
-      if (done != nullptr)
-        bus.glib.g_variant_unref(done);
+      bus.gio.g_dbus_connection_call(
+          bus.connection, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript",
+          bus.glib.g_variant_new("(s)", plugin.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+          -1, nullptr, nullptr, nullptr);
     }
   } unloader{bus, plugin};
   GVariant* started = bus.Call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start",

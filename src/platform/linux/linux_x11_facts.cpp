@@ -21,8 +21,9 @@ namespace {
 constexpr std::uint32_t kNormalState = 1;
 constexpr std::uint32_t kIconicState = 3;
 
-// Titles are read up to kWindowTextBytes.
-constexpr std::uint32_t kTextLongs = kWindowTextBytes / 4;
+// Titles are read up to kWindowTextBytes, and a little more, so that one cut
+// by the request is cut again at a character's boundary.
+constexpr std::uint32_t kTextLongs = kWindowTextBytes / 4 + 1;
 
 std::string Latin1ToUtf8(std::string_view text) {
   std::string out;

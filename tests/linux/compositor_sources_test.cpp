@@ -1,0 +1,485 @@
+// The compositor window sources against stand-ins that answer as the real
+// ones do, and as broken or hostile ones might: slowly, with garbage, with too
+// much. Every look must end within its bound with a clear result.
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "platform/linux/linux_kwin_windows.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_sway_windows.h"
+#include "platform/runtime_error.h"
+#include "procmanager/window_list.h"
+
+namespace launcher {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+
+// A native window, an X11 one the X11 source tells instead, one of the
+// launcher itself, and one nested deep in containers.
+std::string Tree(std::uint32_t own_pid, int depth = 3, std::uint32_t app_pid = 4321) {
+  const std::string app = std::to_string(app_pid);
+  std::string open;
+  std::string close;
+  for (int i = 0; i < depth; ++i) {
+    open += R"({"id": )" + std::to_string(100 + i) + R"(, "type": "con", "nodes": [)";
+    close += "]}";
+  }
+  const std::string deep = open + R"({"id": 90, "type": "con", "pid": )" + app +
+                           R"(, "shell": "xdg_shell", "name": "Deep"})" + close;
+  return R"({"id": 1, "type": "root", "nodes": [{"id": 3, "type": "output", "nodes": [
+      {"id": 4, "type": "workspace", "nodes": [
+        {"id": 7, "type": "con", "pid": )" +
+         app + R"(, "shell": "xdg_shell", "name": "Native"},
+        {"id": 8, "type": "con", "pid": 4322, "shell": "xwayland", "window": 2097155, "name": "X"},
+        )" +
+         deep + R"(],
+       "floating_nodes": [
+        {"id": 9, "type": "floating_con", "pid": )" +
+         std::to_string(own_pid) + R"(, "shell": "xdg_shell", "name": "Splash"}]}]}]})";
+}
+
+// sway's IPC as one test case wants it: after the request, the reply bytes
+// (header and all), then a pause, or a close.
+class FakeSway {
+ public:
+  explicit FakeSway(std::function<std::string()> reply, std::chrono::milliseconds delay = 0ms)
+      : reply_(std::move(reply)), delay_(delay) {
+    path_ = "/tmp/launcher-fake-sway-" + std::to_string(getpid()) + ".sock";
+    unlink(path_.c_str());
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path_.c_str());
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 4);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeSway() {
+    stop_ = true;
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+    unlink(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+  static std::string Message(std::uint32_t type, const std::string& payload) {
+    std::string bytes = "i3-ipc";
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    bytes.append(reinterpret_cast<const char*>(&length), 4);
+    bytes.append(reinterpret_cast<const char*>(&type), 4);
+    return bytes + payload;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0)
+        return;
+      char request[14];
+      if (recv(client, request, sizeof request, MSG_WAITALL) == sizeof request) {
+        const auto deadline = std::chrono::steady_clock::now() + delay_;
+        while (!stop_ && std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(10ms);
+        const std::string reply = reply_();
+        send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+      }
+      close(client);
+    }
+  }
+
+  std::function<std::string()> reply_;
+  std::chrono::milliseconds delay_;
+  std::string path_;
+  int listener_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::uint32_t OwnPid() {
+  return static_cast<std::uint32_t>(getpid());
+}
+
+struct SourceCase {
+  const char* name;
+  std::function<std::string()> reply;
+  std::chrono::milliseconds delay;
+  const char* failure;  // nullptr: the look succeeds and lists Native and Deep
+};
+
+void PrintTo(const SourceCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+// Takes one look; the failure's description, or the titles seen in order.
+std::string Look(WindowSource& source, std::chrono::milliseconds* took) {
+  const auto start = std::chrono::steady_clock::now();
+  std::string result;
+  try {
+    for (const WindowHandle window : source.TopLevel()) {
+      const WindowFacts& facts = source.Facts(window);
+      EXPECT_NE(window & kCompositorTag, 0u) << "a compositor's handle never meets an X11 id";
+      EXPECT_TRUE(facts.visible);
+      EXPECT_EQ(facts.pid, 4321u);
+      result += facts.title + ";";
+    }
+  } catch (const RuntimeError& failure) {
+    EXPECT_EQ(failure.number(), kErrDeviceIo);
+    result = failure.description();
+  }
+  *took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                start);
+  return result;
+}
+
+class SwaySource : public ::testing::TestWithParam<SourceCase> {};
+
+TEST_P(SwaySource, EveryLookEndsInTimeWithAClearResult) {
+  const SourceCase& c = GetParam();
+  FakeSway sway(c.reply, c.delay);
+  SwayWindows source(sway.path(), 2);
+  std::chrono::milliseconds took{};
+  const std::string result = Look(source, &took);
+  if (c.failure == nullptr)
+    EXPECT_EQ(result, "Native;Deep;");
+  else
+    EXPECT_NE(result.find(c.failure), std::string::npos) << result;
+  EXPECT_LT(took, std::chrono::milliseconds(kSwayAnswerMs + 1000));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies,
+    SwaySource,
+    ::testing::Values(
+        SourceCase{"tree", [] { return FakeSway::Message(4, Tree(OwnPid())); }, 0ms, nullptr},
+        SourceCase{"nested_deeper_than_any_stack",
+                   [] { return FakeSway::Message(4, Tree(OwnPid(), 200000)); }, 0ms, nullptr},
+        SourceCase{"slow", [] { return FakeSway::Message(4, Tree(OwnPid())); }, 6000ms,
+                   "no answer within 2000 ms"},
+        SourceCase{"garbage", [] { return std::string("HTTP/1.1 400 Bad Request\r\n\r\n"); }, 0ms,
+                   "no reply to GET_TREE"},
+        SourceCase{"another_reply", [] { return FakeSway::Message(0, "[]"); }, 0ms,
+                   "no reply to GET_TREE"},
+        SourceCase{"huge",
+                   [] {
+                     std::string header = FakeSway::Message(4, "");
+                     const std::uint32_t length = 200u * 1024 * 1024;
+                     std::memcpy(header.data() + 6, &length, 4);
+                     return header + std::string(1 << 20, '[');
+                   },
+                   0ms, "a reply of 209715200 bytes, more than the 16777216 allowed"},
+        SourceCase{"not_json", [] { return FakeSway::Message(4, "{\"nodes\": [1, 2"); }, 0ms,
+                   "no window tree"},
+        SourceCase{"json_but_no_tree", [] { return FakeSway::Message(4, "[1, 2, 3]"); }, 0ms,
+                   "no window tree"},
+        SourceCase{"cut_short", [] { return FakeSway::Message(4, Tree(OwnPid())).substr(0, 100); },
+                   0ms, "the connection closed after"}),
+    [](const ::testing::TestParamInfo<SourceCase>& info) { return std::string(info.param.name); });
+
+// A session bus of the test's own.
+class TestBus {
+ public:
+  TestBus() {
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC) != 0)
+      return;
+    daemon_ = std::make_unique<ChildProcess>(
+        "dbus-daemon", std::vector<std::string>{"--session", "--nofork", "--print-address=1"},
+        std::vector<std::string>{}, fds[1]);
+    close(fds[1]);
+    pollfd ready{fds[0], POLLIN, 0};
+    char buffer[512] = {};
+    if (poll(&ready, 1, 10000) == 1) {
+      const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+      address_.assign(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+      address_ = address_.substr(0, address_.find('\n'));
+    }
+    close(fds[0]);
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  std::unique_ptr<ChildProcess> daemon_;
+  std::string address_;
+};
+
+// KWin's scripting, played by a service of the test's own on a bus of its own:
+// it takes the script it is given to load, finds where and with what token the
+// script would call back, and answers as the case wants.
+class FakeKWin {
+ public:
+  // `answer` gets the token and gives the JSON to report; nullopt: no report.
+  explicit FakeKWin(std::function<std::optional<std::string>()> answer,
+                    std::chrono::milliseconds delay = 0ms)
+      : answer_(std::move(answer)), delay_(delay), address_(bus_.address()) {
+    thread_ = std::thread([this] { Serve(); });
+    while (!ready_)
+      std::this_thread::sleep_for(10ms);
+  }
+  ~FakeKWin() {
+    stop_ = true;
+    if (context_ != nullptr)
+      g_main_context_wakeup(context_);
+    thread_.join();
+  }
+  const std::string& address() const { return address_; }
+  int loaded() const { return loaded_; }
+  int unloaded() const { return unloaded_; }
+
+ private:
+  static void OnCall(GDBusConnection* connection,
+                     const gchar* /*sender*/,
+                     const gchar* /*path*/,
+                     const gchar* /*interface*/,
+                     const gchar* method,
+                     GVariant* parameters,
+                     GDBusMethodInvocation* invocation,
+                     gpointer data) {
+    auto* self = static_cast<FakeKWin*>(data);
+    if (std::strcmp(method, "loadScript") == 0) {
+      const gchar* path = nullptr;
+      const gchar* plugin = nullptr;
+      g_variant_get(parameters, "(&s&s)", &path, &plugin);
+      std::ifstream file(path);
+      std::stringstream text;
+      text << file.rdbuf();
+      self->script_ = text.str();
+      ++self->loaded_;
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(i)", self->loaded_.load()));
+      return;
+    }
+    if (std::strcmp(method, "unloadScript") == 0) {
+      ++self->unloaded_;
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", TRUE));
+      return;
+    }
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    // start: run the script, that is, call back as it would.
+    std::smatch match;
+    static const std::regex kCall(
+        R"re(callDBus\("([^"]+)", "([^"]+)", "([^"]+)", "Report", "([^"]+)")re");
+    if (!std::regex_search(self->script_, match, kCall))
+      return;
+    std::this_thread::sleep_for(self->delay_);
+    const std::optional<std::string> json = self->answer_();
+    if (json)
+      g_dbus_connection_call(connection, match[1].str().c_str(), match[2].str().c_str(),
+                             match[3].str().c_str(), "Report",
+                             g_variant_new("(ss)", match[4].str().c_str(), json->c_str()), nullptr,
+                             G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+  }
+
+  void Serve() {
+    context_ = g_main_context_new();
+    g_main_context_push_thread_default(context_);
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address_.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.kde.kwin.Scripting'>"
+        "<method name='loadScript'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+        "<arg type='i' direction='out'/></method><method name='start'/>"
+        "<method name='unloadScript'><arg type='s' direction='in'/>"
+        "<arg type='b' direction='out'/></method></interface></node>",
+        nullptr);
+    static const GDBusInterfaceVTable table = {&FakeKWin::OnCall, nullptr, nullptr, {}};
+    g_dbus_connection_register_object(connection, "/Scripting", node->interfaces[0], &table, this,
+                                      nullptr, nullptr);
+    GVariant* owned = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "RequestName", g_variant_new("(su)", "org.kde.KWin", 4u), nullptr, G_DBUS_CALL_FLAGS_NONE,
+        -1, nullptr, nullptr);
+    if (owned != nullptr)
+      g_variant_unref(owned);
+    ready_ = true;
+    while (!stop_)
+      g_main_context_iteration(context_, TRUE);
+    g_object_unref(connection);
+    g_dbus_node_info_unref(node);
+    g_main_context_pop_thread_default(context_);
+  }
+
+  std::function<std::optional<std::string>()> answer_;
+  std::chrono::milliseconds delay_;
+  TestBus bus_;
+  std::string address_;
+  std::thread thread_;
+  GMainContext* context_ = nullptr;
+  std::atomic<bool> ready_{false};
+  std::atomic<bool> stop_{false};
+  std::string script_;
+  std::atomic<int> loaded_{0};
+  std::atomic<int> unloaded_{0};
+};
+
+std::string KWinList(std::uint32_t own_pid) {
+  return R"([{"id": "{a}", "pid": 4321, "caption": "Native", "x11": false, "normal": true},
+             {"id": "{b}", "pid": 4322, "caption": "X", "x11": true, "normal": true},
+             {"id": "{c}", "pid": )" +
+         std::to_string(own_pid) + R"(, "caption": "Splash", "x11": false, "normal": true},
+             {"id": "{d}", "pid": 4321, "caption": "Deep", "x11": false, "dialog": true}])";
+}
+
+struct KWinCase {
+  const char* name;
+  std::function<std::optional<std::string>()> answer;
+  std::chrono::milliseconds delay;
+  const char* failure;
+};
+
+void PrintTo(const KWinCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class KWinSource : public ::testing::TestWithParam<KWinCase> {};
+
+TEST_P(KWinSource, EveryLookEndsInTimeWithAClearResultAndUnloadsItsScript) {
+  const KWinCase& c = GetParam();
+  FakeKWin kwin(c.answer, c.delay);
+  setenv("DBUS_SESSION_BUS_ADDRESS", kwin.address().c_str(), 1);
+  std::string why_not;
+  const std::unique_ptr<KWinWindows> source = KWinWindows::Connect(1, &why_not);
+  ASSERT_NE(source, nullptr) << why_not;
+  std::chrono::milliseconds took{};
+  const std::string result = Look(*source, &took);
+  if (c.failure == nullptr)
+    EXPECT_EQ(result, "Native;Deep;");
+  else
+    EXPECT_NE(result.find(c.failure), std::string::npos) << result;
+  EXPECT_LT(took, std::chrono::milliseconds(kKWinAnswerMs + 1000));
+  EXPECT_EQ(kwin.loaded(), 1);
+  // Unloaded without waiting for KWin's word: a slow KWin hears of it later.
+  for (int i = 0; i < 1000 && kwin.unloaded() == 0; ++i)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(kwin.unloaded(), 1) << "a script of ours left in KWin";
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers,
+    KWinSource,
+    ::testing::Values(
+        KWinCase{"list", [] { return KWinList(OwnPid()); }, 0ms, nullptr},
+        KWinCase{"silent", [] { return std::nullopt; }, 0ms, "no answer within 2000 ms"},
+        KWinCase{"slow", [] { return KWinList(OwnPid()); }, 3000ms, "no answer within 2000 ms"},
+        KWinCase{"garbage", [] { return std::string("<html>"); }, 0ms, "no list of windows"},
+        KWinCase{"no_list", [] { return std::string(R"({"id": 1})"); }, 0ms, "no list of windows"},
+        KWinCase{"huge", [] { return std::string(kKWinReportBytes + 1, ' '); }, 0ms,
+                 "an answer of 16777217 bytes, more than the 16777216 allowed"}),
+    [](const ::testing::TestParamInfo<KWinCase>& info) { return std::string(info.param.name); });
+
+TEST(KWinSource, NoBusOrNoKWinOnItIsNoSource) {
+  const TestBus without_kwin;
+  for (const auto& [address, why] :
+       {std::pair<std::string, const char*>{"unix:path=/nonexistent/bus",
+                                            "the session bus cannot be reached"},
+        std::pair<std::string, const char*>{without_kwin.address(),
+                                            "KWin is not on the session bus"}}) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    std::string why_not;
+    EXPECT_EQ(KWinWindows::Connect(1, &why_not), nullptr) << address;
+    EXPECT_NE(why_not.find(why), std::string::npos) << why_not;
+  }
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+// The session decides which sources there are, and what the window wait is
+// told where none can tell.
+struct SessionCase {
+  const char* name;
+  std::vector<std::pair<const char*, const char*>> environment;  // value nullptr: unset
+  const char* gap;                                               // "" : it can tell
+};
+
+void PrintTo(const SessionCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class Session : public ::testing::TestWithParam<SessionCase> {};
+
+TEST_P(Session, ChoosesItsSourcesAndSaysWhereItCannotTell) {
+  // A window is listed only for a process that runs.
+  ChildProcess app("sleep", {"30"}, {});
+  const auto app_pid = static_cast<std::uint32_t>(app.pid());
+  FakeSway sway([app_pid] { return FakeSway::Message(4, Tree(OwnPid(), 3, app_pid)); });
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : GetParam().environment) {
+    const char* old = std::getenv(name);
+    saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    const std::string text = value == nullptr ? "" : value;
+    if (value == nullptr)
+      unsetenv(name);
+    else
+      setenv(name, text == "@sway" ? sway.path().c_str() : value, 1);
+  }
+  char name[] = "sessions";
+  char* argv[] = {name, nullptr};
+  LinuxPlatform platform(1, argv);
+  InstallPlatform(&platform);
+  EXPECT_EQ(platform.WindowListGap().find(GetParam().gap), 0u) << platform.WindowListGap();
+  if (*GetParam().gap == '\0') {
+    EXPECT_EQ(platform.WindowListGap(), "");
+    const ProcList list = funGetWindowList(0, true);
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(),
+                            [](const ProcInfo& p) { return p.strWindowTitle == "Native"; }));
+  }
+  InstallPlatform(nullptr);
+  for (const auto& [n, value] : saved) {
+    if (value)
+      setenv(n.c_str(), value->c_str(), 1);
+    else
+      unsetenv(n.c_str());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds,
+    Session,
+    ::testing::Values(
+        SessionCase{"sway",
+                    {{"WAYLAND_DISPLAY", "wayland-9"}, {"SWAYSOCK", "@sway"}, {"I3SOCK", nullptr}},
+                    ""},
+        SessionCase{"i3_compatible",
+                    {{"WAYLAND_DISPLAY", "wayland-9"}, {"SWAYSOCK", nullptr}, {"I3SOCK", "@sway"}},
+                    ""},
+        SessionCase{"wayland_that_tells_nothing",
+                    {{"WAYLAND_DISPLAY", "wayland-9"},
+                     {"SWAYSOCK", nullptr},
+                     {"I3SOCK", nullptr},
+                     {"XDG_CURRENT_DESKTOP", "GNOME"},
+                     {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
+                    "the Wayland compositor of GNOME tells no client whose window is whose"},
+        SessionCase{"no_display",
+                    {{"WAYLAND_DISPLAY", nullptr}, {"DISPLAY", nullptr}},
+                    "no X display is named (DISPLAY is unset)"},
+        SessionCase{"display_gone",
+                    {{"WAYLAND_DISPLAY", nullptr}, {"DISPLAY", ":31999"}},
+                    "the X display :31999 cannot be reached"}),
+    [](const ::testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace launcher
