@@ -17,7 +17,7 @@ namespace launcher {
 // How long one look may take, from loading the script to its answer, and how
 // large the answer may be.
 inline constexpr int kKWinAnswerMs = 2000;
-inline constexpr std::size_t kKWinReportBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kKWinReportBytes = std::size_t{16} * 1024 * 1024;
 
 class KWinWindows : public WindowSource {
  public:

@@ -96,13 +96,13 @@ std::string SwayWindows::AskTree() const {
       (errno != EAGAIN || !WaitFor(socket.fd(), POLLOUT, deadline)))
     Fail(path_, std::string("cannot connect: ") + std::strerror(errno));
 
-  char request[kHeaderBytes] = {};
-  std::memcpy(request, kMagic, sizeof kMagic);
-  const std::uint32_t type = kGetTree;
-  std::memcpy(request + sizeof kMagic + 4, &type, 4);
+  // No payload: its length 0, then the type.
+  std::string request(kMagic, sizeof kMagic);
+  const std::uint32_t fields[2] = {0, kGetTree};
+  request.append(reinterpret_cast<const char*>(fields), sizeof fields);
   std::size_t sent = 0;
-  while (sent < sizeof request) {
-    const ssize_t n = send(socket.fd(), request + sent, sizeof request - sent, MSG_NOSIGNAL);
+  while (sent < request.size()) {
+    const ssize_t n = send(socket.fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {

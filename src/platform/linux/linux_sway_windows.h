@@ -14,7 +14,7 @@ namespace launcher {
 // How long one look may take, from connecting to the last byte of the reply,
 // and how large the reply may be.
 inline constexpr int kSwayAnswerMs = 2000;
-inline constexpr std::size_t kSwayReplyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kSwayReplyBytes = std::size_t{16} * 1024 * 1024;
 
 class SwayWindows : public WindowSource {
  public:

@@ -26,7 +26,7 @@ struct WindowFacts {
 // (titles, client machine names): any program can set a title of megabytes,
 // and the window list only tells whether a title is empty. A longer text is
 // cut at a character's boundary.
-inline constexpr std::size_t kWindowTextBytes = 64 * 1024;
+inline constexpr std::size_t kWindowTextBytes = std::size_t{64} * 1024;
 
 // `text` cut to at most `limit` bytes without splitting a UTF-8 character.
 std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
