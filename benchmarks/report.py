@@ -153,6 +153,16 @@ def main():
             % (r, ratio(to_us(window, "cpu_time"), to_us(window_floor, "cpu_time"))),
             "at most 1.5 x: %s" % verdict(r <= 1.5)))
 
+    huge = bench.get("BM_WindowSnapshotHugeTitle")
+    if window and huge:
+        rows.append((
+            "window snapshot, one of the windows with a 50 MB title",
+            "%.0f us wall, title read %d bytes, peak memory +%d KiB"
+            % (to_us(huge, "real_time"), huge.get("longest_title", 0), huge.get("peak_growth_kb", 0)),
+            "same windows, plain titles: %.0f us wall" % to_us(window, "real_time"),
+            ratio(to_us(huge, "real_time"), to_us(window, "real_time")),
+            "-"))
+
     splash = timing.get("splash")
     if splash:
         rows.append((

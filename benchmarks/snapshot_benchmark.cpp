@@ -18,6 +18,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -181,7 +183,8 @@ BENCHMARK(BM_Watch)->Arg(0)->Arg(300);
 // length of one benchmark.
 class TwentyWindows {
  public:
-  TwentyWindows() : display_(XOpenDisplay(nullptr)) {
+  // `title_bytes`: the first window's title has that many bytes instead.
+  explicit TwentyWindows(std::size_t title_bytes = 0) : display_(XOpenDisplay(nullptr)) {
     if (display_ == nullptr)
       return;
     const Atom net_wm_name = XInternAtom(display_, "_NET_WM_NAME", False);
@@ -193,6 +196,12 @@ class TwentyWindows {
       XChangeProperty(display_, window, net_wm_name, utf8, 8, PropModeReplace,
                       reinterpret_cast<const unsigned char*>(title.data()),
                       static_cast<int>(title.size()));
+      // In pieces of 1 MiB: one request may not carry more.
+      const std::string piece(std::size_t{1} << 20, 't');
+      for (std::size_t done = title.size(); i == 0 && done < title_bytes; done += piece.size())
+        XChangeProperty(display_, window, net_wm_name, utf8, 8, PropModeAppend,
+                        reinterpret_cast<const unsigned char*>(piece.data()),
+                        static_cast<int>(std::min(piece.size(), title_bytes - done)));
       XMapWindow(display_, window);
     }
     XSync(display_, False);
@@ -226,6 +235,37 @@ void BM_WindowSnapshot(benchmark::State& state) {
   state.counters["listed"] = static_cast<double>(listed);
 }
 BENCHMARK(BM_WindowSnapshot);
+
+long PeakRssKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// The same twenty windows, the first with a title of 50 MB, which the
+// snapshot reads only up to its bound: time and memory stay near the plain
+// snapshot's. The growth of this process's peak memory over the benchmark
+// is its counter (the plain one runs first, so only what this one needs more
+// shows).
+void BM_WindowSnapshotHugeTitle(benchmark::State& state) {
+  launcher::LinuxPlatform& platform = Backend();
+  const long before = PeakRssKb();
+  const TwentyWindows windows(std::size_t{50} * 1000 * 1000);
+  if (!windows.shown() || !platform.x11().connected()) {
+    state.SkipWithError("no X display (set DISPLAY)");
+    return;
+  }
+  std::size_t title = 0;
+  for (auto _ : state) {
+    const launcher::ProcList list = launcher::funGetWindowList(0, true);
+    for (const launcher::ProcInfo& entry : list)
+      title = std::max(title, entry.strWindowTitle.size());
+    benchmark::DoNotOptimize(list.data());
+  }
+  state.counters["longest_title"] = static_cast<double>(title);
+  state.counters["peak_growth_kb"] = static_cast<double>(PeakRssKb() - before);
+}
+BENCHMARK(BM_WindowSnapshotHugeTitle);
 
 template <typename T>
 struct Freed {
