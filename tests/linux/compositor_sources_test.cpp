@@ -166,7 +166,7 @@ TEST_P(SwaySource, EveryLookEndsInTimeWithAClearResult) {
     EXPECT_EQ(result, "Native;Deep;");
   else
     EXPECT_NE(result.find(c.failure), std::string::npos) << result;
-  EXPECT_LT(took, std::chrono::milliseconds(kSwayAnswerMs + 1000));
+  EXPECT_LT(took, 30s) << "a look must never hang";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -370,7 +370,7 @@ TEST_P(KWinSource, EveryLookEndsInTimeWithAClearResultAndUnloadsItsScript) {
     EXPECT_EQ(result, "Native;Deep;");
   else
     EXPECT_NE(result.find(c.failure), std::string::npos) << result;
-  EXPECT_LT(took, std::chrono::milliseconds(kKWinAnswerMs + 1000));
+  EXPECT_LT(took, 30s) << "a look must never hang";
   EXPECT_EQ(kwin.loaded(), 1);
   // Unloaded without waiting for KWin's word: a slow KWin hears of it later.
   for (int i = 0; i < 1000 && kwin.unloaded() == 0; ++i)
