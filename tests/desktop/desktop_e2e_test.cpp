@@ -107,6 +107,23 @@ std::string Describe(const Box& b) {
          "+" + std::to_string(b.y);
 }
 
+[[maybe_unused]] void PrintTo(const Box& b, std::ostream* out) {
+  *out << Describe(b);
+}
+
+// Every view of a run, for a person to look at.
+void SaveViews(const std::string& path, const std::vector<Sample>& samples) {
+  std::ofstream out(path);
+  for (const Sample& s : samples) {
+    out << s.ms << "\n";
+    for (const Toplevel& t : s.windows)
+      out << "  \"" << t.title << "\" pid " << t.pid << (t.x11 ? " x11" : " wayland") << " outer "
+          << Describe(t.outer) << " content " << Describe(t.content) << " stack " << t.stack
+          << (t.keep_above ? " above" : "") << (t.focused ? " focused" : "") << " " << t.type
+          << "\n";
+  }
+}
+
 std::map<std::string, std::string> ReadPairs(const std::string& path) {
   std::map<std::string, std::string> pairs;
   std::ifstream in(path);
@@ -129,12 +146,11 @@ class Installation {
   Installation(App app, const std::string& ini, const std::string& cue) {
     dir_.WriteFile("bin/launcher.ini", ini);
     dir_.WriteFile("bin/splash.png", Png(40, 20));
-    if (app == App::kX11) {
-      dir_.InstallProbe("bin/xulrunner/quarven");
-    } else {
-      fs::copy_file(WAYLAND_PROBE_BINARY, probe_folder() + "quarven");
-    }
     dir_.WriteFile("bin/xulrunner/probe-cue.txt", cue);
+    if (app == App::kX11)
+      dir_.InstallProbe("bin/xulrunner/quarven");
+    else
+      fs::copy_file(WAYLAND_PROBE_BINARY, probe_folder() + "quarven");
     GiveTo(fs::path(dir_.root()).parent_path().string(), SessionAccount());
   }
   std::string launcher() const { return dir_.launcher(); }
@@ -219,6 +235,9 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     }
   }
   session.Screenshot(shots + "-end.png");
+  if (last)
+    samples.push_back(*last);
+  SaveViews(shots + "-views.txt", samples);
   const std::string output = launcher->Output();
   launcher->StopGroup();  // the probe lives on in the launcher's group
 
@@ -239,7 +258,8 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   for (const Sample& s : samples) {
     const Toplevel* splash = Find(s, is_splash);
     const Toplevel* app = Find(s, is_app);
-    if (splash != nullptr && !splash_content) {
+    // Where it settled: the last view that holds it.
+    if (splash != nullptr) {
       splash_content = splash->content;
       splash_outer = splash->outer;
     }

@@ -139,7 +139,7 @@ for (var i = 0; i < all.length; ++i) {
   out.push({title: c.caption, pid: c.pid, x11: c.windowId > 0, outer: box(c.frameGeometry),
             content: box(c.noBorder || c.clientSideDecorated ? c.frameGeometry : c.bufferGeometry),
             stack: c.stackingOrder, above: c.keepAbove, focused: c.active,
-            type: "" + c.windowType + (c.noBorder ? "" : " bordered")});
+            type: "" + c.windowType + (c.noBorder ? "" : " bordered"), wid: c.windowId});
 }
 print("DESKVIEW )" + token + R"( " + JSON.stringify(out));
 )";
@@ -679,6 +679,9 @@ std::optional<std::vector<Toplevel>> DesktopSession::KwinWindows() const {
         t.keep_above = w.value("above", false);
         t.focused = w.value("focused", false);
         t.type = w.value("type", "");
+        // The scripts tell no client area; an X11 window's is its X window's.
+        if (t.x11 && t.type.find("bordered") != std::string::npos)
+          t.content = XWindowBox(w.value("wid", 0L)).value_or(t.content);
         windows.push_back(t);
       }
       result = windows;
@@ -689,6 +692,18 @@ std::optional<std::vector<Toplevel>> DesktopSession::KwinWindows() const {
   std::error_code ignored;
   fs::remove(script, ignored);
   return result;
+}
+
+std::optional<Box> DesktopSession::XWindowBox(long id) const {
+  const Captured c = Run({"xwininfo", "-id", std::to_string(id)}, 5s);
+  std::smatch x, y, w, h;
+  const std::string& o = c.output;
+  if (c.exit_code != 0 || !std::regex_search(o, x, std::regex("Absolute upper-left X: +(-?[0-9]+)")) ||
+      !std::regex_search(o, y, std::regex("Absolute upper-left Y: +(-?[0-9]+)")) ||
+      !std::regex_search(o, w, std::regex("Width: +([0-9]+)")) ||
+      !std::regex_search(o, h, std::regex("Height: +([0-9]+)")))
+    return std::nullopt;
+  return Box{std::stoi(x[1]), std::stoi(y[1]), std::stoi(w[1]), std::stoi(h[1])};
 }
 
 std::optional<std::vector<Toplevel>> DesktopSession::GnomeWindows() const {

@@ -129,6 +129,7 @@ class DesktopSession {
   std::optional<std::vector<Toplevel>> SwayWindows() const;
   std::optional<std::vector<Toplevel>> KwinWindows() const;
   std::optional<std::vector<Toplevel>> GnomeWindows() const;
+  std::optional<Box> XWindowBox(long id) const;
 
   Compositor kind_;
   std::string artefacts_;
