@@ -16,7 +16,10 @@
 //   echo_stdin=1        (Linux) copy what comes on standard input to standard
 //                       output, line by line, for its lifetime
 // It notes the wall-clock time (ms since 1970) of its window in
-// "probe-window.txt" and of its end in "probe-exit.txt". On Linux its record
+// "probe-window.txt" and of its end in "probe-exit.txt", and the start-up id
+// and activation token it was given in "probe-env.txt" ("env_DESKTOP_STARTUP_ID=...",
+// "<unset>" when absent). On Linux each keyboard focus change of its window is
+// noted in "probe-focus.txt" ("in <ms>" / "out <ms>" lines). On Linux its record
 // also lists the descriptors it was started with ("fds=0,1,2"), and a SIGTERM
 // it gets is noted in "probe-signals.txt" instead of ending it.
 #include <chrono>
@@ -32,6 +35,7 @@
 #else
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <dirent.h>
 #include <limits.h>
 #include <poll.h>
@@ -235,6 +239,7 @@ void Act(long long window_after,
          bool echo) {
   Display* display = nullptr;
   std::sig_atomic_t noted = 0;
+  std::string focus;
   for (;;) {
     if (g_terminations != noted) {
       noted = g_terminations;
@@ -245,6 +250,17 @@ void Act(long long window_after,
     const std::int64_t elapsed = WallMs() - start;
     if (elapsed >= lifetime)
       break;
+    while (display != nullptr && XPending(display) > 0) {
+      XEvent event;
+      XNextEvent(display, &event);
+      // Focus moving between the window's own parts, or following the
+      // pointer, is not a change of the keyboard focus.
+      if ((event.type == FocusIn || event.type == FocusOut) &&
+          event.xfocus.detail != NotifyInferior && event.xfocus.detail != NotifyPointer) {
+        focus += (event.type == FocusIn ? "in " : "out ") + std::to_string(WallMs()) + "\n";
+        WriteFileUtf8(folder + "probe-focus.txt", focus);
+      }
+    }
     if (display == nullptr && window_after >= 0 && elapsed >= window_after) {
       display = XOpenDisplay(nullptr);
       if (display == nullptr)
@@ -260,6 +276,11 @@ void Act(long long window_after,
       const long pid = getpid();
       XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
                       PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+      XWMHints hints{};
+      hints.flags = InputHint;
+      hints.input = True;
+      XSetWMHints(display, window, &hints);
+      XSelectInput(display, window, FocusChangeMask);
       XMapWindow(display, window);
       XSync(display, False);
       WriteFileUtf8(folder + "probe-window.txt", std::to_string(WallMs()));
@@ -356,6 +377,12 @@ int main(int argc, char** argv) {
     record += "arg" + std::to_string(i) + "=" + args[i] + "\n";
 
   const std::int64_t start = WallMs();
+  std::string handed;
+  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) {
+    const char* value = std::getenv(name);
+    handed += std::string("env_") + name + "=" + (value != nullptr ? value : "<unset>") + "\n";
+  }
+  WriteFileUtf8(folder + "probe-env.txt", handed);
   WriteFileUtf8(folder + "probe-record.txt", record);
 
   const auto cue = ReadCue(folder + "probe-cue.txt");

@@ -1,0 +1,434 @@
+// The real Linux launcher in Wayland sessions: headless sway, KWin, GNOME Shell
+// and weston, each with Xwayland, with a native Wayland probe and an X11 probe
+// as the application. What the compositor itself shows is the judge: when the
+// launcher saw the window, where its splash was, what lay above what, and who
+// had the keyboard focus at the end. Each run's figures go to standard output
+// and to desktop/report.txt under the build folder.
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desktop_session.h"
+#include "install_dir.h"
+#include "png_file.h"
+#include "test_support.h"
+
+namespace launcher::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kArtefacts = std::string(ARTEFACT_DIR) + "/desktop";
+constexpr auto kLauncherBound = 20s;
+constexpr char kBoxTitle[] = "QUARVENlauncher startup error";
+constexpr char kFallback[] = "Window list cannot be read in this session (";
+constexpr int kScreenW = 1280;
+constexpr int kScreenH = 1024;
+
+// One compositor per kind for the whole program (ctest runs one program per
+// kind); one that cannot start fails every case that needs it.
+std::map<Compositor, std::unique_ptr<DesktopSession>>& Sessions() {
+  static std::map<Compositor, std::unique_ptr<DesktopSession>> sessions;
+  return sessions;
+}
+
+DesktopSession& SessionFor(Compositor kind) {
+  auto& slot = Sessions()[kind];
+  if (!slot)
+    slot = std::make_unique<DesktopSession>(kind, kArtefacts);
+  return *slot;
+}
+
+class StopSessions : public ::testing::Environment {
+ public:
+  void TearDown() override { Sessions().clear(); }
+};
+[[maybe_unused]] const auto* const kStopSessions =
+    ::testing::AddGlobalTestEnvironment(new StopSessions);
+
+// Whether an ordinary client can learn who owns a window there.
+bool TellsOwners(Compositor kind) {
+  return kind == Compositor::kSway || kind == Compositor::kKwin;
+}
+
+enum class App { kWayland, kX11 };
+
+struct Trace {
+  std::int64_t ms;
+  std::string message;
+};
+
+// "<name> YYMMDD.HHMMSS.mmm - <message>", in universal time; every line of
+// the launcher's output must be one.
+bool ParseTrace(const std::string& line, Trace& trace) {
+  static const std::regex form(R"(^\S+ (\d\d)(\d\d)(\d\d)\.(\d\d)(\d\d)(\d\d)\.(\d{3}) - (.*)$)");
+  std::smatch m;
+  if (!std::regex_match(line, m, form))
+    return false;
+  tm t{};
+  t.tm_year = 100 + std::stoi(m[1]);
+  t.tm_mon = std::stoi(m[2]) - 1;
+  t.tm_mday = std::stoi(m[3]);
+  t.tm_hour = std::stoi(m[4]);
+  t.tm_min = std::stoi(m[5]);
+  t.tm_sec = std::stoi(m[6]);
+  trace.ms = static_cast<std::int64_t>(timegm(&t)) * 1000 + std::stoi(m[7]);
+  trace.message = m[8];
+  return true;
+}
+
+struct Sample {
+  std::int64_t ms;
+  std::vector<Toplevel> windows;
+};
+
+const Toplevel* Find(const Sample& s, const std::function<bool(const Toplevel&)>& match) {
+  for (const Toplevel& t : s.windows)
+    if (match(t))
+      return &t;
+  return nullptr;
+}
+
+std::string Describe(const Box& b) {
+  return std::to_string(b.width) + "x" + std::to_string(b.height) + "+" + std::to_string(b.x) +
+         "+" + std::to_string(b.y);
+}
+
+[[maybe_unused]] void PrintTo(const Box& b, std::ostream* out) {
+  *out << Describe(b);
+}
+
+// Every view of a run, for a person to look at.
+void SaveViews(const std::string& path, const std::vector<Sample>& samples) {
+  std::ofstream out(path);
+  for (const Sample& s : samples) {
+    out << s.ms << "\n";
+    for (const Toplevel& t : s.windows)
+      out << "  \"" << t.title << "\" pid " << t.pid << (t.x11 ? " x11" : " wayland") << " outer "
+          << Describe(t.outer) << " content " << Describe(t.content) << " stack " << t.stack
+          << (t.keep_above ? " above" : "") << (t.focused ? " focused" : "") << " " << t.type
+          << "\n";
+  }
+}
+
+std::map<std::string, std::string> ReadPairs(const std::string& path) {
+  std::map<std::string, std::string> pairs;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+    if (const auto eq = line.find('='); eq != std::string::npos)
+      pairs[line.substr(0, eq)] = line.substr(eq + 1);
+  return pairs;
+}
+
+void Report(const std::string& line) {
+  std::cout << "[desktop] " << line << std::endl;
+  fs::create_directories(kArtefacts);
+  std::ofstream(kArtefacts + "/report.txt", std::ios::app) << line << "\n";
+}
+
+// An installation of the real launcher, handed to the session's user, with
+// a probe of the given kind as its application.
+class Installation {
+ public:
+  Installation(App app, const std::string& ini, const std::string& cue) {
+    dir_.WriteFile("bin/launcher.ini", ini);
+    dir_.WriteFile("bin/splash.png", Png(40, 20));
+    dir_.WriteFile("bin/xulrunner/probe-cue.txt", cue);
+    if (app == App::kX11)
+      dir_.InstallProbe("bin/xulrunner/quarven");
+    else
+      fs::copy_file(WAYLAND_PROBE_BINARY, probe_folder() + "quarven");
+    GiveTo(fs::path(dir_.root()).parent_path().string(), SessionAccount());
+  }
+  std::string launcher() const { return dir_.launcher(); }
+  std::string probe_folder() const { return dir_.root() + "/bin/xulrunner/"; }
+
+ private:
+  InstallDir dir_{"Quarven App"};
+};
+
+struct Case {
+  const char* name;
+  Compositor compositor;
+  App app;
+  bool tokens = false;  // the launcher is given a start-up id and an activation token
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DesktopLaunch : public ::testing::TestWithParam<Case> {};
+
+TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
+  const Case& c = GetParam();
+  DesktopSession& session = SessionFor(c.compositor);
+  ASSERT_TRUE(session.ready()) << NameOf(c.compositor) << " did not start: " << session.error();
+
+  // Where the window cannot be watched, the splash closes after its duration
+  // (1 s); a window before that shows whether the splash lies above it.
+  const int window_after = TellsOwners(c.compositor) ? 1500 : 300;
+  const std::string title = std::string("Quarven probe ") + c.name;
+  Installation install(c.app, "[resources]\r\nsplash=splash.png\r\nsplashDuration=1\r\n",
+                       "window_after_ms=" + std::to_string(window_after) +
+                           "\nlifetime_ms=15000\ntitle=" + title + "\n");
+  const std::string startup_id = "launcher-test-startup-id_TIME" + std::to_string(WallMs());
+  const std::string token = "launcher-test-activation-token-" + std::to_string(WallMs());
+  std::vector<std::string> extra;
+  if (c.tokens)
+    extra = {"DESKTOP_STARTUP_ID=" + startup_id, "XDG_ACTIVATION_TOKEN=" + token};
+
+  const std::string shots = kArtefacts + "/" + c.name;
+  auto launcher = session.Start({install.launcher()}, extra, std::string(c.name) + ".log");
+  const pid_t launcher_pid = launcher->pid();
+  const auto is_splash = [&](const Toplevel& t) {
+    return t.pid == launcher_pid && t.title != kBoxTitle;
+  };
+  const auto is_app = [&](const Toplevel& t) { return t.title == title; };
+
+  // The compositor's view, over and over, while the launcher runs.
+  std::vector<Sample> samples;
+  const auto started = std::chrono::steady_clock::now();
+  bool shot_taken = false;
+  while (launcher->Running() && std::chrono::steady_clock::now() - started < kLauncherBound) {
+    const std::int64_t at = WallMs();
+    if (auto windows = session.Windows()) {
+      samples.push_back({at, std::move(*windows)});
+      if (!shot_taken && Find(samples.back(), is_splash) && Find(samples.back(), is_app))
+        shot_taken = session.Screenshot(shots + "-splash.png");
+    } else {
+      if (!shot_taken && fs::exists(install.probe_folder() + "probe-window.txt"))
+        shot_taken = session.Screenshot(shots + "-splash.png");
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+  const auto code = launcher->WaitForExit(0ms);
+  const std::int64_t ended = WallMs();
+  const bool app_gone_first = fs::exists(install.probe_folder() + "probe-exit.txt");
+
+  // Who has the focus once the launcher is gone (the compositor may take a
+  // moment to hand it on).
+  std::optional<Sample> last;
+  if (code && c.compositor != Compositor::kWeston) {
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         std::chrono::steady_clock::now() < until;) {
+      if (auto windows = session.Windows()) {
+        last = Sample{WallMs(), std::move(*windows)};
+        const Toplevel* app = Find(*last, is_app);
+        if (app != nullptr && app->focused)
+          break;
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+  session.Screenshot(shots + "-end.png");
+  if (last)
+    samples.push_back(*last);
+  SaveViews(shots + "-views.txt", samples);
+  const std::string output = launcher->Output();
+  launcher->StopGroup();  // the probe lives on in the launcher's group
+
+  // The figures, for the report.
+  std::vector<Trace> traces;
+  std::vector<std::string> strays;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    Trace t;
+    if (ParseTrace(line, t))
+      traces.push_back(t);
+    else
+      strays.push_back(line);
+  }
+  const auto window_ms = ReadNumber(install.probe_folder() + "probe-window.txt");
+  std::optional<Box> splash_content, splash_outer;
+  int overlaps = 0, splash_above = 0;
+  for (const Sample& s : samples) {
+    const Toplevel* splash = Find(s, is_splash);
+    const Toplevel* app = Find(s, is_app);
+    // Where it settled: the last view that holds it.
+    if (splash != nullptr) {
+      splash_content = splash->content;
+      splash_outer = splash->outer;
+    }
+    if (splash != nullptr && app != nullptr) {
+      ++overlaps;
+      splash_above += splash->stack > app->stack ? 1 : 0;
+    }
+  }
+  std::string focus_owner = "unknown";
+  if (last) {
+    focus_owner = "nobody";
+    for (const Toplevel& t : last->windows)
+      if (t.focused)
+        focus_owner = t.pid == launcher_pid ? "the launcher" : is_app(t) ? "the application" : t.title;
+  }
+  const auto focus_record = [&] {
+    std::ifstream in(install.probe_folder() + "probe-focus.txt");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (char& ch : text)
+      ch = ch == '\n' ? ';' : ch;
+    return text.empty() ? std::string("none") : text;
+  }();
+  std::ostringstream figures;
+  figures << c.name << ": exit=" << (code ? std::to_string(*code) : "killed after 20 s")
+          << " window->exit="
+          << (window_ms ? std::to_string(ended - *window_ms) + " ms" : std::string("no window"));
+  if (splash_content) {
+    figures << " splash content " << Describe(*splash_content) << " outer "
+            << Describe(*splash_outer) << " centre offset ("
+            << splash_content->x + splash_content->width / 2.0 - kScreenW / 2.0 << ","
+            << splash_content->y + splash_content->height / 2.0 - kScreenH / 2.0 << ")";
+  } else {
+    figures << " splash not seen";
+  }
+  figures << " above in " << splash_above << "/" << overlaps << " views with both"
+          << " focus at end: " << focus_owner << " (probe's own record: " << focus_record << ")"
+          << " stray output lines: " << strays.size();
+  Report(figures.str());
+  if (!strays.empty())
+    Report(std::string(c.name) + " output:\n" + output);
+
+  // The launcher ends by itself, cleanly, and says nothing but trace lines.
+  ASSERT_TRUE(code) << "the launcher still ran after 20 s; it said:\n" << output;
+  EXPECT_EQ(*code, 0) << output;
+  EXPECT_TRUE(strays.empty()) << "output other than trace lines:\n" << output;
+  ASSERT_TRUE(window_ms) << "the probe never showed its window";
+  EXPECT_FALSE(app_gone_first) << "the application ended before the launcher";
+
+  std::vector<Trace> attempts;
+  for (const Trace& t : traces)
+    if (t.message.rfind("Attempt ", 0) == 0)
+      attempts.push_back(t);
+  ASSERT_FALSE(attempts.empty()) << output;
+  const std::size_t fallback_lines =
+      std::count_if(traces.begin(), traces.end(),
+                    [](const Trace& t) { return t.message.rfind(kFallback, 0) == 0; });
+  if (TellsOwners(c.compositor)) {
+    // Seen by the first pass after it appeared, or the next one: the
+    // compositor may take a moment to map it.
+    int pass_after = 0;
+    for (const Trace& t : attempts)
+      pass_after += t.ms > *window_ms ? 1 : 0;
+    EXPECT_GE(pass_after, 1) << "the wait ended before the window was there:\n" << output;
+    EXPECT_LE(pass_after, 2) << "the window was on screen at " << *window_ms
+                             << " but the wait went on:\n"
+                             << output;
+    EXPECT_EQ(fallback_lines, 0u) << output;
+  } else {
+    EXPECT_EQ(fallback_lines, 1u) << "one line telling that windows cannot be read:\n" << output;
+    EXPECT_EQ(attempts.back().message, "Attempt 0") << "the wait ends at its first pass:\n"
+                                                    << output;
+  }
+
+  // The probe got the launcher's start-up id and token unchanged, and none
+  // that the launcher made up.
+  auto handed = ReadPairs(install.probe_folder() + "probe-env.txt");
+  EXPECT_EQ(handed["env_DESKTOP_STARTUP_ID"], c.tokens ? startup_id : "<unset>");
+  EXPECT_EQ(handed["env_XDG_ACTIVATION_TOKEN"], c.tokens ? token : "<unset>");
+
+  if (c.compositor == Compositor::kWeston) {
+    // Weston tells a client nothing of other windows (and its desktop shell
+    // has no keep-above): only the screenshots under the build folder show
+    // where the splash went and what lay above what.
+    return;
+  }
+  ASSERT_TRUE(splash_content) << "the compositor never listed the splash";
+  EXPECT_EQ(splash_content->width, 277);
+  EXPECT_EQ(splash_content->height, 85);
+  EXPECT_NEAR(splash_content->x + splash_content->width / 2.0, kScreenW / 2.0, 2.0);
+  EXPECT_NEAR(splash_content->y + splash_content->height / 2.0, kScreenH / 2.0, 2.0);
+  EXPECT_EQ(*splash_outer, *splash_content) << "a title bar or border around the splash";
+  EXPECT_GT(overlaps, 0) << "no view held the splash and the application's window together";
+  EXPECT_EQ(splash_above, overlaps) << "the application's window came above the splash";
+  // A made-up token may be refused by the compositor, which then need not
+  // hand the focus on.
+  if (!c.tokens) {
+    ASSERT_TRUE(last) << "no view after the launcher ended";
+    EXPECT_EQ(focus_owner, "the application");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions,
+    DesktopLaunch,
+    ::testing::Values(Case{"sway_wayland", Compositor::kSway, App::kWayland},
+                      Case{"sway_x11", Compositor::kSway, App::kX11},
+                      Case{"sway_x11_tokens", Compositor::kSway, App::kX11, true},
+                      Case{"kwin_wayland", Compositor::kKwin, App::kWayland},
+                      Case{"kwin_x11", Compositor::kKwin, App::kX11},
+                      Case{"kwin_wayland_tokens", Compositor::kKwin, App::kWayland, true},
+                      Case{"gnome_wayland", Compositor::kGnome, App::kWayland},
+                      Case{"gnome_x11", Compositor::kGnome, App::kX11},
+                      Case{"weston_wayland", Compositor::kWeston, App::kWayland},
+                      Case{"weston_x11", Compositor::kWeston, App::kX11}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The start-up error box: a splash picture that is missing.
+class DesktopErrorBox : public ::testing::TestWithParam<Compositor> {};
+
+TEST_P(DesktopErrorBox, ComesUpReadableAndIsDismissed) {
+  const Compositor kind = GetParam();
+  DesktopSession& session = SessionFor(kind);
+  ASSERT_TRUE(session.ready()) << NameOf(kind) << " did not start: " << session.error();
+  Installation install(App::kX11, "[resources]\r\nsplash=missing.png\r\nsplashDuration=1\r\n",
+                       "lifetime_ms=3000\n");
+  const std::string name = std::string(NameOf(kind)) + "_error_box";
+  auto launcher = session.Start({install.launcher()}, {}, name + ".log");
+
+  std::optional<Toplevel> box;
+  if (kind != Compositor::kWeston) {
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!box && launcher->Running() && std::chrono::steady_clock::now() < until) {
+      if (auto windows = session.Windows())
+        for (const Toplevel& t : *windows)
+          if (t.pid == launcher->pid() && t.title == kBoxTitle)
+            box = t;
+      if (!box)
+        std::this_thread::sleep_for(100ms);
+    }
+    session.Screenshot(kArtefacts + "/" + name + ".png");
+    ASSERT_TRUE(box) << "no window titled \"" << kBoxTitle << "\" of the launcher; it said:\n"
+                     << launcher->Output();
+  }
+  // Its text through the accessibility service, then its OK button.
+  const Captured read = session.Run({DIALOG_READER_BINARY, std::to_string(launcher->pid()),
+                                     "20000", "--press"},
+                                    30s);
+  Report(name + ": " + (box ? "box " + Describe(box->outer) : std::string("box not listed")) +
+         "; AT-SPI: " + read.output);
+  EXPECT_EQ(read.exit_code, 0) << "AT-SPI found no dialog of the launcher: " << read.output;
+  EXPECT_NE(read.output.find("label=QUARVENlauncher was unable to start correctly."),
+            std::string::npos)
+      << read.output;
+  EXPECT_NE(read.output.find("File not found"), std::string::npos) << read.output;
+  EXPECT_NE(read.output.find("pressed=1"), std::string::npos) << read.output;
+  const auto code = launcher->WaitForExit(10s);
+  ASSERT_TRUE(code) << "the launcher did not end after OK; it said:\n" << launcher->Output();
+  EXPECT_EQ(*code, 1) << launcher->Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions,
+                         DesktopErrorBox,
+                         ::testing::Values(Compositor::kSway,
+                                           Compositor::kKwin,
+                                           Compositor::kGnome,
+                                           Compositor::kWeston),
+                         [](const ::testing::TestParamInfo<Compositor>& info) {
+                           return std::string(NameOf(info.param));
+                         });
+
+}  // namespace
+}  // namespace launcher::testing
