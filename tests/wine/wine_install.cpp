@@ -162,19 +162,10 @@ WineRun RunUnderWine(const std::string& exe,
     if (!replaced)
       env_text.emplace_back(entry);
   }
-  // A test may ask for debug channels (LAUNCHER_TEST_WINEDEBUG) and for DLL
-  // overrides of its own (LAUNCHER_TEST_DLLOVERRIDES, as Wine spells them).
-  const auto chosen = [](const char* name) {
-    const char* value = std::getenv(name);
-    return std::string(value != nullptr ? value : "");
-  };
-  const std::string debug = chosen("LAUNCHER_TEST_WINEDEBUG");
-  const std::string overrides = chosen("LAUNCHER_TEST_DLLOVERRIDES");
   env_text.push_back(std::string("WINEPREFIX=") + LAUNCHER_WINE_PREFIX);
-  env_text.push_back("WINEDEBUG=" + (debug.empty() ? std::string("-all") : debug));
+  env_text.push_back("WINEDEBUG=-all");
   // Should Wine update the prefix on this run, no Mono or Gecko prompt may wait for a click.
-  env_text.push_back("WINEDLLOVERRIDES=mscoree,mshtml=" +
-                     (overrides.empty() ? "" : ";" + overrides));
+  env_text.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
   // A test may choose the user's language; UTF-8 keeps file names intact.
   const char* lang = std::getenv("LAUNCHER_TEST_LANG");
   env_text.push_back(std::string("LANG=") + (lang != nullptr && *lang != '\0' ? lang : "C.UTF-8"));

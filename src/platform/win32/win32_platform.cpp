@@ -210,11 +210,6 @@ int Win32Platform::UserLanguage() {
 }
 
 int Win32Platform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
-  // The box's buttons come from the common controls, which may delay-load
-  // msimg32.dll by name. Where such a load still searches the program's folder
-  // (Wine's loader does), a copy planted there would run: the system's copy,
-  // loaded first, is the one found.
-  LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Started from a shortcut, the launcher may not own the foreground; the box must still show.
   return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
                      static_cast<UINT>(style) | MB_SETFOREGROUND);
