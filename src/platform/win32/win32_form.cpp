@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/picture_header.h"
 #include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/win32_text.h"
@@ -146,12 +147,18 @@ std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
 
 // Decodes the first frame of a picture in memory with the system's image
 // codecs (WIC): BMP, GIF, ICO, JPEG, PNG, TIFF and whatever else is installed.
-// The decoder tells the frame's size from the header it has read; that size
-// is checked before a pixel is asked for, and the pixels then come from the
-// same decoder, converted to premultiplied BGRA straight into the DIB.
+// Every size the picture's headers declare is checked before a decoder is
+// handed the bytes, since some take in every pixel at once (Wine's PNG, JPEG
+// and GIF decoders do); the size the decoder tells is checked before a pixel
+// is asked for, and the pixels then come from that same decoder, converted to
+// premultiplied BGRA straight into the DIB.
 std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes) {
-  if (bytes.empty() || bytes.size() > 0xFFFFFFFFu)
+  if (bytes.empty())
     Raise(kErrInvalidPicture);
+  if (const auto declared = DeclaredSizes(bytes)) {
+    for (const DeclaredSize& size : *declared)
+      CheckPictureSize(size.width, size.height);
+  }
   const ComScope com;
   ComPtr<IWICImagingFactory> factory;
   ComPtr<IWICStream> stream;
@@ -159,6 +166,7 @@ std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes)
   ComPtr<IWICBitmapFrameDecode> frame;
   UINT width = 0;
   UINT height = 0;
+  // ReadPictureFile keeps the bytes within kMaxPictureFileBytes: their count fits.
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IWICImagingFactory, factory.put_void())) ||
       FAILED(factory->CreateStream(stream.put())) ||
