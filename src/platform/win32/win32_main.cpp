@@ -20,9 +20,11 @@ void LimitDllSearchToSystemFolder() {
   const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   const auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-  if (set_default != nullptr)
-    set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  // Takes the current folder out of the search where the call above is missing.
+  if (set_default != nullptr && set_default(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    return;
+  // Where it is missing, at least the current folder leaves the search. Not
+  // otherwise: this setting is inherited by the processes the launcher
+  // starts, and the application's own search is none of its business.
   SetDllDirectoryW(L"");
 }
 
