@@ -180,7 +180,8 @@ TEST_P(WineDllSafety, LoadsNoDllFromItsFolderOrTheCurrentOne) {
 
   if (m.control) {
     EXPECT_EQ(planted_loads, std::vector<std::string>{planted_here + "gdiplus.dll"}) << said;
-    EXPECT_EQ(marked.size(), 1u) << "the planted gdiplus.dll's DllMain did not run";
+    ASSERT_EQ(marked.size(), 1u) << "the planted gdiplus.dll's DllMain did not run";
+    EXPECT_TRUE(Lower(marked[0]).ends_with("downloads_gdiplus.dll")) << marked[0];
   } else {
     EXPECT_EQ(planted_loads, std::vector<std::string>{}) << "planted copies were loaded";
     EXPECT_EQ(marked, std::vector<std::string>{}) << "planted copies ran their DllMain";
