@@ -9,6 +9,7 @@ objdump=$1 exe=$2
 shift 2
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+command -v "$objdump" >/dev/null || fail "no objdump \"$objdump\": scripts/setup installs MinGW's binutils"
 [ -f "$exe" ] || fail "$exe is missing"
 headers=$("$objdump" -p "$exe") || fail "$objdump cannot read $exe"
 got=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
