@@ -10,10 +10,14 @@
 
 namespace launcher::testing {
 
-// A grey PNG of `width` x `height` pixels, one bit each, rows of zeros: a
-// small file that a decoder unpacks to gigabytes. `cut` bytes are dropped
-// from its end (with its IEND chunk and part of its data).
-inline std::string Png(std::uint32_t width, std::uint32_t height, std::size_t cut = 0) {
+// A grey PNG of `width` x `height` pixels, one bit each (or, `rgba`, 32 bits
+// of colour and alpha), rows of zeros: a small file that a decoder unpacks to
+// gigabytes. `cut` bytes are dropped from its end (with its IEND chunk and
+// part of its data).
+inline std::string Png(std::uint32_t width,
+                       std::uint32_t height,
+                       std::size_t cut = 0,
+                       bool rgba = false) {
   auto be32 = [](std::uint32_t v) {
     return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
                        static_cast<char>(v >> 8), static_cast<char>(v)};
@@ -24,7 +28,7 @@ inline std::string Png(std::uint32_t width, std::uint32_t height, std::size_t cu
         crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
     return be32(static_cast<std::uint32_t>(data.size())) + body + be32(crc);
   };
-  const std::string row(1 + (width + 7) / 8, '\0');
+  const std::string row(1 + (rgba ? std::size_t{width} * 4 : (width + 7) / 8), '\0');
   z_stream z{};
   deflateInit(&z, Z_BEST_COMPRESSION);
   std::string data;
@@ -41,8 +45,10 @@ inline std::string Png(std::uint32_t width, std::uint32_t height, std::size_t cu
     } while (z.avail_out == 0);
   }
   deflateEnd(&z);
-  // Depth 1, colour type 0 (grey), deflate, adaptive filters, not interlaced.
-  const std::string header = be32(width) + be32(height) + std::string("\x01\x00\x00\x00\x00", 5);
+  // Depth 1 and colour type 0 (grey), or 8 and 6 (RGBA); deflate, adaptive
+  // filters, not interlaced.
+  const std::string header = be32(width) + be32(height) +
+                             std::string(rgba ? "\x08\x06\x00\x00\x00" : "\x01\x00\x00\x00\x00", 5);
   std::string png =
       "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", data) + chunk("IEND", "");
   png.resize(png.size() - std::min(cut, png.size()));

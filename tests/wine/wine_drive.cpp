@@ -9,12 +9,13 @@ using namespace std::chrono_literals;
 
 Seen Drive(const WineInstall& install,
            const std::vector<std::string>& launcher_args,
-           const std::vector<std::string>& options) {
+           const std::vector<std::string>& options,
+           const std::vector<std::string>& env) {
   std::vector<std::string> args = options;
   args.push_back("60000");
   args.push_back(WindowsPath(install.launcher()));
   args.insert(args.end(), launcher_args.begin(), launcher_args.end());
-  const WineRun run = RunUnderWine(LAUNCHER_DRIVER_EXE, args, 120s);
+  const WineRun run = RunUnderWine(LAUNCHER_DRIVER_EXE, args, 120s, {}, env);
   Seen seen;
   seen.output = run.output;
   std::istringstream lines(run.output);

@@ -22,10 +22,11 @@ struct Seen {
 };
 
 // Runs the installation's launcher with `launcher_args`; `options` go to the
-// driver (--shot, --click).
+// driver (--shot, --click, --cwd), `env` to Wine (see RunUnderWine).
 Seen Drive(const WineInstall& install,
            const std::vector<std::string>& launcher_args,
-           const std::vector<std::string>& options = {});
+           const std::vector<std::string>& options = {},
+           const std::vector<std::string>& env = {});
 
 bool Traced(const Seen& seen, const std::string& message);
 

@@ -223,10 +223,37 @@ long PeakMemoryOf(const std::string& root, const std::atomic<bool>& done) {
   return peak;
 }
 
-TEST(WineFaultPicture, HugePictureIsRefusedWithoutDecodingIt) {
+// An icon whose one entry says 16 x 16 and holds `image`.
+std::string Icon(const std::string& image) {
+  auto le = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+      out += static_cast<char>(v >> (8 * i) & 0xFF);
+    return out;
+  };
+  return le(0, 2) + le(1, 2) + le(1, 2) + "\x10\x10\0\0"s + le(1, 2) + le(32, 2) +
+         le(static_cast<std::uint32_t>(image.size()), 4) + le(22, 4) + image;
+}
+
+// Made when the test runs: deflating 1.6 GB takes seconds.
+struct HugePicture {
+  const char* name;
+  std::function<std::string()> make;
+};
+
+void PrintTo(const HugePicture& p, std::ostream* out) {
+  *out << p.name;
+}
+
+class WineHugePicture : public ::testing::TestWithParam<HugePicture> {};
+
+// Decoded to 32-bit pixels each would take 1.6 GB. Wine's PNG decoder takes
+// in every pixel as soon as it is handed the file, before it can be asked the
+// size: the size the file declares is what stops it.
+TEST_P(WineHugePicture, IsRefusedWithoutDecodingIt) {
   WineInstall install("Quarven App", "launcher.exe");
   With(kSplash)(install);
-  install.WriteFile("bin/pic.png", Png(20000, 20000));
+  install.WriteFile("bin/pic.png", GetParam().make());
   const auto before = Listing(install.root());
   std::atomic<bool> done{false};
   long peak = 0;
@@ -241,15 +268,24 @@ TEST(WineFaultPicture, HugePictureIsRefusedWithoutDecodingIt) {
             std::string::npos)
       << seen.boxes[0];
   EXPECT_TRUE(install.ReadRecord("bin/xulrunner", 10s)) << "the application starts all the same";
-  // Decoded to 32-bit pixels it would take 1.6 GB.
   std::printf(
-      "[ memory   ] launcher.exe refused a 20000 x 20000 PNG; its peak resident memory "
+      "[ memory   ] launcher.exe refused a 20000 x 20000 %s; its peak resident memory "
       "was %ld kB\n",
-      peak);
+      GetParam().name, peak);
   EXPECT_GT(peak, 0) << "the launcher's process was not seen";
   EXPECT_LT(peak, 256 * 1024);
   EXPECT_EQ(Listing(install.root()), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures,
+    WineHugePicture,
+    ::testing::Values(HugePicture{"grey_png", [] { return Png(20000, 20000); }},
+                      HugePicture{"rgba_png", [] { return Png(20000, 20000, 0, true); }},
+                      // The icon's entry lies; the PNG inside tells.
+                      HugePicture{"icon_of_16_pixels_holding_an_rgba_png",
+                                  [] { return Icon(Png(20000, 20000, 0, true)); }}),
+    [](const ::testing::TestParamInfo<HugePicture>& info) { return std::string(info.param.name); });
 
 // Silent mode waits for the copy the application left running from its file.
 TEST(WineFaultApplication, CopyLeftRunningIsWaitedFor) {

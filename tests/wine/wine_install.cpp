@@ -140,7 +140,8 @@ std::optional<std::string> WineInstall::ReadRecord(const std::string& relative_f
 WineRun RunUnderWine(const std::string& exe,
                      const std::vector<std::string>& args,
                      std::chrono::milliseconds limit,
-                     const std::string& start_as) {
+                     const std::string& start_as,
+                     const std::vector<std::string>& env) {
   const std::string loader = LoaderFor(exe);
   std::vector<std::string> argv_text = {loader, start_as.empty() ? exe : start_as};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -169,6 +170,11 @@ WineRun RunUnderWine(const std::string& exe,
   // A test may choose the user's language; UTF-8 keeps file names intact.
   const char* lang = std::getenv("LAUNCHER_TEST_LANG");
   env_text.push_back(std::string("LANG=") + (lang != nullptr && *lang != '\0' ? lang : "C.UTF-8"));
+  for (const std::string& entry : env) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(env_text, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    env_text.push_back(entry);
+  }
   std::vector<char*> envp;
   for (std::string& e : env_text)
     envp.push_back(e.data());

@@ -52,11 +52,13 @@ struct WineRun {
 
 // Runs `exe` under the Wine loader fit for its machine type, in the tests'
 // own prefix, and waits at most `limit`. Wine is handed `start_as` instead of
-// `exe` when it is given (a path on a mapped drive, say).
+// `exe` when it is given (a path on a mapped drive, say). `env` entries
+// ("NAME=value") are added, or replace the tests' own (WINEDEBUG=-all, say).
 WineRun RunUnderWine(const std::string& exe,
                      const std::vector<std::string>& args,
                      std::chrono::milliseconds limit,
-                     const std::string& start_as = {});
+                     const std::string& start_as = {},
+                     const std::vector<std::string>& env = {});
 
 // A drive letter of the tests' prefix mapped to a Unix folder while it lives.
 class MappedDrive {

@@ -4,21 +4,20 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/picture_header.h"
 #include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
-// GDI+ needs what WIN32_LEAN_AND_MEAN leaves out of <windows.h>.
-#include <objidl.h>
-
-#include <gdiplus.h>
+#include <objbase.h>
 #include <wincodec.h>
-
-#include <optional>
 
 namespace launcher {
 
@@ -63,16 +62,6 @@ class Win32Picture : public Picture {
   std::shared_ptr<const PixelBitmap> pixels_;
 };
 
-// GDI+ is started once and left running: pictures may be loaded until the end.
-bool StartGdiplus() {
-  static const bool started = [] {
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
-  }();
-  return started;
-}
-
 // Releases a COM object when the scope ends.
 template <typename T>
 class ComPtr {
@@ -84,6 +73,7 @@ class ComPtr {
   }
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;
+  T* get() const { return object_; }
   T* operator->() const { return object_; }
   T** put() { return &object_; }
   void** put_void() { return reinterpret_cast<void**>(&object_); }
@@ -92,43 +82,113 @@ class ComPtr {
   T* object_ = nullptr;
 };
 
-// The picture's size as the system's codecs read it from the file's header,
-// without decoding a pixel (GDI+ may decode the whole picture on loading it,
-// as Wine's does). Nothing when they cannot tell (no WIC on the system, or a
-// format it does not know): GDI+ then decides.
-std::optional<std::pair<UINT, UINT>> HeaderSize(const std::wstring& path) {
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  std::optional<std::pair<UINT, UINT>> size;
-  {
-    ComPtr<IWICImagingFactory> factory;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    UINT width = 0;
-    UINT height = 0;
-    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IWICImagingFactory, factory.put_void())) &&
-        SUCCEEDED(factory->CreateDecoderFromFilename(
-            path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, decoder.put())) &&
-        SUCCEEDED(decoder->GetFrame(0, frame.put())) && SUCCEEDED(frame->GetSize(&width, &height)))
-      size = std::make_pair(width, height);
+// COM for this thread while a picture is decoded; the codecs are in-process
+// COM servers, loaded by the path they are registered under.
+class ComScope {
+ public:
+  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(result_))
+      CoUninitialize();
   }
-  if (SUCCEEDED(com))
-    CoUninitialize();
-  return size;
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  HRESULT result_;
+};
+
+// Far more than any picture within the pixel limits takes, even uncompressed
+// at 64 bits a pixel: a bigger file is refused before it is read.
+constexpr std::int64_t kMaxPictureFileBytes = kMaxPicturePixels * 8;
+
+[[noreturn]] void RaiseFileTooLarge(std::int64_t bytes) {
+  throw RuntimeError(kErrInvalidPicture,
+                     DescribeError(kErrInvalidPicture) + " (a file of " + std::to_string(bytes) +
+                         " bytes; at most " + std::to_string(kMaxPictureFileBytes) + " are read)",
+                     kProjectSource);
 }
 
-struct ImageDisposer {
-  void operator()(Gdiplus::GpImage* image) const { Gdiplus::DllExports::GdipDisposeImage(image); }
-};
-using ImagePtr = std::unique_ptr<Gdiplus::GpImage, ImageDisposer>;
+// The whole file, read once: the size is checked and the pixels decoded from
+// these very bytes, whatever happens to the file meanwhile.
+std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kErrFileNotFound
+                                                                         : kErrPermissionDenied);
+  }
+  const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
+  LARGE_INTEGER size = {};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > kMaxPictureFileBytes)
+    RaiseFileTooLarge(size.QuadPart);
+  std::vector<BYTE> bytes;
+  try {
+    // Read to the end rather than trusting the size: the file may grow meanwhile.
+    constexpr DWORD kChunk = 64 * 1024;
+    for (;;) {
+      const std::size_t used = bytes.size();
+      if (static_cast<std::int64_t>(used) > kMaxPictureFileBytes)
+        RaiseFileTooLarge(static_cast<std::int64_t>(used));
+      bytes.resize(used + kChunk);
+      DWORD got = 0;
+      if (!ReadFile(file, bytes.data() + used, kChunk, &got, nullptr))
+        Raise(kErrDeviceIo);
+      bytes.resize(used + got);
+      if (got == 0)
+        return bytes;
+    }
+  } catch (const std::bad_alloc&) {
+    Raise(kErrOutOfMemory);
+  }
+}
 
-// Copies a loaded bitmap into a new DIB, premultiplying its alpha.
-std::shared_ptr<const PixelBitmap> ToPixelBitmap(Gdiplus::GpBitmap* image, int width, int height) {
-  using namespace Gdiplus::DllExports;
+// Decodes the first frame of a picture in memory with the system's image
+// codecs (WIC): BMP, GIF, ICO, JPEG, PNG, TIFF and whatever else is installed.
+// Every size the picture's headers declare is checked before a decoder is
+// handed the bytes, since some take in every pixel at once (Wine's PNG, JPEG
+// and GIF decoders do); the size the decoder tells is checked before a pixel
+// is asked for, and the pixels then come from that same decoder, converted to
+// premultiplied BGRA straight into the DIB.
+std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes) {
+  if (bytes.empty())
+    Raise(kErrInvalidPicture);
+  if (const auto declared = DeclaredSizes(bytes)) {
+    for (const DeclaredSize& size : *declared)
+      CheckPictureSize(size.width, size.height);
+  }
+  const ComScope com;
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IWICStream> stream;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  UINT width = 0;
+  UINT height = 0;
+  // ReadPictureFile keeps the bytes within kMaxPictureFileBytes: their count fits.
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, factory.put_void())) ||
+      FAILED(factory->CreateStream(stream.put())) ||
+      FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
+                                          static_cast<DWORD>(bytes.size()))) ||
+      FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                              decoder.put())) ||
+      FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
+      width == 0 || height == 0)
+    Raise(kErrInvalidPicture);
+  CheckPictureSize(width, height);
+
+  ComPtr<IWICFormatConverter> converter;
+  if (FAILED(factory->CreateFormatConverter(converter.put())) ||
+      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA,
+                                   WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom)))
+    Raise(kErrInvalidPicture);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biWidth = static_cast<LONG>(width);
+  info.bmiHeader.biHeight = -static_cast<LONG>(height);  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
@@ -136,27 +196,12 @@ std::shared_ptr<const PixelBitmap> ToPixelBitmap(Gdiplus::GpBitmap* image, int w
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr || bits == nullptr)
     Raise(kErrOutOfMemory);
-  auto pixels = std::make_shared<PixelBitmap>(bitmap, width, height);
-
-  // Plain ARGB out of GDI+: a format conversion, no resampling on the way.
-  Gdiplus::GpRect rect(0, 0, width, height);
-  Gdiplus::BitmapData data = {};
-  if (GdipBitmapLockBits(image, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) !=
-      Gdiplus::Ok)
+  auto pixels =
+      std::make_shared<PixelBitmap>(bitmap, static_cast<int>(width), static_cast<int>(height));
+  // Within the limits the whole bitmap stays below 4 GB, as CopyPixels counts.
+  const UINT stride = width * 4;
+  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits))))
     Raise(kErrInvalidPicture);
-  auto* out = static_cast<std::uint8_t*>(bits);
-  for (int y = 0; y < height; ++y) {
-    const auto* row =
-        static_cast<const std::uint8_t*>(data.Scan0) + static_cast<std::ptrdiff_t>(y) * data.Stride;
-    std::uint8_t* dest = out + static_cast<std::ptrdiff_t>(y) * width * 4;
-    for (int x = 0; x < width * 4; x += 4) {
-      const unsigned alpha = row[x + 3];
-      for (int c = 0; c < 3; ++c)
-        dest[x + c] = static_cast<std::uint8_t>((row[x + c] * alpha + 127) / 255);
-      dest[x + 3] = static_cast<std::uint8_t>(alpha);
-    }
-  }
-  GdipBitmapUnlockBits(image, &data);
   return pixels;
 }
 
@@ -465,35 +510,13 @@ std::unique_ptr<Form> CreateWin32Form(FormEvents& events) {
 }
 
 std::unique_ptr<Picture> LoadWin32Picture(const std::string& path) {
-  using namespace Gdiplus::DllExports;
   const std::wstring wide = ToWide(path);
-  // GDI+ reports a missing file like any other failure: tell them apart first.
+  // A folder, or an empty name (the bin folder itself), is no picture file.
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     Raise(kErrFileNotFound);
-  // A picture too large is refused from its header, before it is decoded.
-  if (const auto size = HeaderSize(wide))
-    CheckPictureSize(size->first, size->second);
-  if (!StartGdiplus())
-    Raise(kErrInvalidPicture);
-  Gdiplus::GpImage* loaded = nullptr;
-  if (GdipLoadImageFromFile(wide.c_str(), &loaded) != Gdiplus::Ok || loaded == nullptr)
-    Raise(kErrInvalidPicture);
-  const ImagePtr image(loaded);
-  // Metafiles have no natural size in pixels: only raster pictures are taken.
-  Gdiplus::ImageType type = Gdiplus::ImageTypeUnknown;
-  UINT width = 0;
-  UINT height = 0;
-  if (GdipGetImageType(image.get(), &type) != Gdiplus::Ok || type != Gdiplus::ImageTypeBitmap ||
-      GdipGetImageWidth(image.get(), &width) != Gdiplus::Ok ||
-      GdipGetImageHeight(image.get(), &height) != Gdiplus::Ok || width == 0 || height == 0)
-    Raise(kErrInvalidPicture);
-  // Before it is drawn or converted, whatever the header told.
-  CheckPictureSize(width, height);
-  return std::make_unique<Win32Picture>(ToPixelBitmap(static_cast<Gdiplus::GpBitmap*>(image.get()),
-                                                      static_cast<int>(width),
-                                                      static_cast<int>(height)));
+  return std::make_unique<Win32Picture>(DecodePicture(ReadPictureFile(wide)));
 }
 
 ScreenMetrics QueryWin32Screen() {

@@ -1,6 +1,6 @@
 // The splash's window services on Windows: a borderless popup form with its
-// frame, picture and timers, GDI+ pictures, the primary display's metrics and
-// the message loop that drives them.
+// frame, picture and timers, pictures decoded by the system's image codecs
+// (WIC), the primary display's metrics and the message loop that drives them.
 #pragma once
 
 #include <memory>
@@ -13,8 +13,10 @@ namespace launcher {
 // A hidden WS_POPUP tool window with a white background; `events` must outlive it.
 std::unique_ptr<Form> CreateWin32Form(FormEvents& events);
 
-// Loads BMP, GIF, JPEG, PNG or ICO through GDI+ (UTF-8 path): 53 when the file
-// is missing or a folder, 481 when it is no picture GDI+ can read.
+// Loads the first frame of a BMP, GIF, ICO, JPEG, PNG, TIFF or any picture the
+// system's image codecs (WIC) read (UTF-8 path): 53 when the file is missing or
+// a folder, 481 when it is no picture they can read, or larger than the limits
+// of platform/picture_size.h (told by the decoder before any pixel is asked for).
 std::unique_ptr<Picture> LoadWin32Picture(const std::string& path);
 
 // Primary display size in pixels and twips per pixel (1440 / DPI).

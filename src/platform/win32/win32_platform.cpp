@@ -210,6 +210,11 @@ int Win32Platform::UserLanguage() {
 }
 
 int Win32Platform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
+  // The box's buttons come from the common controls (chosen by the manifest),
+  // which import msimg32.dll. Wine's loader looks for that import beside the
+  // program despite the search limit set at the start, so a copy planted there
+  // would run; with the system's copy loaded first, that one is used.
+  LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Started from a shortcut, the launcher may not own the foreground; the box must still show.
   return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
                      static_cast<UINT>(style) | MB_SETFOREGROUND);

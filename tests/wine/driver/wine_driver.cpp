@@ -4,10 +4,12 @@
 // text, read from the dialog, then answered with OK) and every other visible
 // top-level window it had, then its exit code.
 //
-//   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] <timeout ms> <program> [args...]
+//   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] [--cwd <folder>] <timeout ms>
+//                   <program> [args...]
 //
 // --shot saves the screen as a BMP file, and --click clicks the middle of the
 // program's first window, that many ms after that window was first seen.
+// --cwd starts the program in that folder instead of the driver's own.
 //
 // Output lines: "trace <text>", "box <title>|<text with \n for line breaks>",
 // "window <title>|<left>,<top>,<width>,<height>|<extended style in hex>",
@@ -149,6 +151,7 @@ int wmain(int argc, wchar_t** argv) {
   long shot_after = -1;
   std::wstring shot_path;
   long click_after = -1;
+  const wchar_t* cwd = nullptr;
   for (;;) {
     const std::wstring option = next < argc ? argv[next] : L"";
     if (option == L"--shot" && next + 2 < argc) {
@@ -158,12 +161,17 @@ int wmain(int argc, wchar_t** argv) {
     } else if (option == L"--click" && next + 1 < argc) {
       click_after = _wtol(argv[next + 1]);
       next += 2;
+    } else if (option == L"--cwd" && next + 1 < argc) {
+      cwd = argv[next + 1];
+      next += 2;
     } else {
       break;
     }
   }
   if (argc - next < 2) {
-    std::puts("usage: wine_driver.exe [--shot ms file] [--click ms] <timeout ms> <program> ...");
+    std::puts(
+        "usage: wine_driver.exe [--shot ms file] [--click ms] [--cwd folder] <timeout ms> "
+        "<program> ...");
     return 2;
   }
   const DWORD timeout = static_cast<DWORD>(_wtoi(argv[next]));
@@ -177,7 +185,7 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                      nullptr, nullptr, &startup, &info)) {
+                      nullptr, cwd, &startup, &info)) {
     std::printf("error cannot start (%lu)\n", GetLastError());
     return 2;
   }

@@ -1,0 +1,27 @@
+// The sizes a picture's own headers declare, read from its bytes in memory
+// before a decoder sees them. Some decoders take in the whole picture as soon
+// as they are handed it, before they can be asked its size (Wine's PNG, JPEG
+// and GIF decoders of WIC do): a backend checks these sizes first.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace launcher {
+
+struct DeclaredSize {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  bool operator==(const DeclaredSize&) const = default;
+};
+
+// Every size that the headers of a PNG, GIF, JPEG, BMP, ICO, CUR or DDS
+// picture declare: a GIF's screen and each of its frames, an icon's entries
+// and the picture inside each. Nothing for any other format. Raises 481
+// (Invalid picture) for one of these formats whose headers are cut short or
+// declare no size.
+std::optional<std::vector<DeclaredSize>> DeclaredSizes(std::span<const std::uint8_t> bytes);
+
+}  // namespace launcher
