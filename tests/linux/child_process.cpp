@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,14 +72,12 @@ bool ChildProcess::Reap(int options) {
   if (exit_code_)
     return true;
   int status = 0;
-  rusage usage{};
   pid_t done;
   do {
-    done = wait4(pid_, &status, options, &usage);
+    done = waitpid(pid_, &status, options);
   } while (done < 0 && errno == EINTR);
   if (done != pid_)
     return false;
-  max_rss_kb_ = usage.ru_maxrss;
   exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }
@@ -104,6 +101,15 @@ void ChildProcess::Kill() {
     return;
   kill(pid_, SIGKILL);
   Reap(0);
+}
+
+long ChildProcess::PeakRssKb() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 std::string ChildProcess::Stderr() const {

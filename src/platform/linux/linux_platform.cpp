@@ -17,6 +17,7 @@
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
+#include "platform/linux/linux_picture.h"
 
 namespace launcher {
 
