@@ -195,6 +195,7 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
     Raise(error == ENOENT || error == ENOTDIR ? kErrFileNotFound
           : error == EACCES || error == EPERM ? kErrPermissionDenied
                                               : kErrInvalidCall);
+  NoteStartedChild(static_cast<std::uint32_t>(pid));
   return static_cast<std::int32_t>(pid);
 }
 
