@@ -33,7 +33,8 @@ ChildProcess::ChildProcess(const std::string& program,
                            const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
                            int stdout_fd,
-                           int stdin_fd) {
+                           int stdin_fd,
+                           bool own_group) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<std::string> env_text = environment;
@@ -53,8 +54,14 @@ ChildProcess::ChildProcess(const std::string& program,
     posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
   if (stdin_fd >= 0)
     posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
-  const int error =
-      posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  }
+  const int error = posix_spawnp(&pid_, program.c_str(), &actions, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(err_fd);
   if (error != 0) {

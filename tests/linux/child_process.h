@@ -15,12 +15,14 @@ class ChildProcess {
  public:
   // `program` is looked up in PATH when it holds no slash. Standard error goes
   // to a file that Stderr() reads; standard output to `stdout_fd` and
-  // standard input from `stdin_fd`, or each is inherited when it is -1.
+  // standard input from `stdin_fd`, or each is inherited when it is -1. With
+  // `own_group` it leads a process group of its own, as a shell's job does.
   ChildProcess(const std::string& program,
                const std::vector<std::string>& args,
                const std::vector<std::string>& environment,
                int stdout_fd = -1,
-               int stdin_fd = -1);
+               int stdin_fd = -1,
+               bool own_group = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

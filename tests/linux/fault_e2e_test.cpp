@@ -516,23 +516,10 @@ TEST(FaultApplication, ForkThatExitsIsWaitedFor) {
   EXPECT_EQ(Differences(before, Listing(dir.root())), "");
 }
 
-// The application's process, found by the file it runs from.
-std::optional<pid_t> RunningFrom(const std::string& path) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    std::error_code error;
-    if (fs::read_symlink(entry.path() / "exe", error) == path)
-      return static_cast<pid_t>(std::stoi(name));
-  }
-  return std::nullopt;
-}
-
 struct LossCase {
   const char* name;
   int splash_duration;
-  std::chrono::milliseconds kill_after;  // after the splash is on screen
+  const char* traced_before;  // the display goes once this is traced, if anything
 };
 
 void PrintTo(const LossCase& c, std::ostream* out) {
@@ -555,11 +542,11 @@ TEST_P(DisplayLoss, EndsWithATraceLineAndLeavesTheApplicationAlone) {
   const auto before = Listing(dir.root());
   ChildProcess launcher(dir.launcher(), {},
                         EnvironmentWith({"DISPLAY"}, {"DISPLAY=" + session.display()}));
-  ASSERT_TRUE(WaitUntil([&] { return TracedStart(launcher.Stderr(), "\""); }, 20s))
-      << launcher.Stderr();
-  std::this_thread::sleep_for(c.kill_after);
-  if (c.splash_duration == 1) {
-    ASSERT_TRUE(TracedStart(launcher.Stderr(), "Attempt ")) << "the window wait runs";
+  // Started, so the launcher watches the application under its splash.
+  ASSERT_TRUE(dir.ReadRecord("bin/xulrunner", 20s)) << launcher.Stderr();
+  if (c.traced_before != nullptr) {
+    ASSERT_TRUE(WaitUntil([&] { return TracedStart(launcher.Stderr(), c.traced_before); }, 20s))
+        << launcher.Stderr();
   }
   session.KillServer();
   const auto code = launcher.WaitForExit(20s);
@@ -588,41 +575,54 @@ TEST_P(DisplayLoss, EndsWithATraceLineAndLeavesTheApplicationAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Faults,
                          DisplayLoss,
-                         ::testing::Values(LossCase{"while_the_splash_shows", 30, 1500ms},
-                                           LossCase{"during_the_window_wait", 1, 3000ms}),
+                         ::testing::Values(LossCase{"while_the_splash_shows", 30, nullptr},
+                                           LossCase{"during_the_window_wait", 1, "Attempt "}),
                          [](const ::testing::TestParamInfo<LossCase>& info) {
                            return std::string(info.param.name);
                          });
 
-class Termination : public ::testing::TestWithParam<bool> {};
+struct EndCase {
+  const char* name;
+  bool splash;
+  int signal;
+};
 
-// SIGTERM for the launcher while it waits: it ends; the application neither
-// gets the signal nor loses its standard input and output.
+void PrintTo(const EndCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class Termination : public ::testing::TestWithParam<EndCase> {};
+
+// The launcher runs as a shell's job, leading a process group, and is ended
+// while it waits as a user or a session ends a job: the signal goes to the
+// whole group (Ctrl+C, the terminal closing, timeout, kill -- -<group>). It
+// ends; the application it started runs on untouched: it gets no signal and
+// keeps its standard input and output.
 TEST_P(Termination, ApplicationRunsOnUntouched) {
-  const bool splash = GetParam();
+  const EndCase& c = GetParam();
   XSession session(XSession::Options{});
   ASSERT_TRUE(session.ready()) << session.error();
   InstallDir dir("Quarven App");
-  With(splash ? "[resources]\r\nname=Quarven\r\nsplash=pic.png\r\nsplashDuration=30\r\n"
-              : "[resources]\r\nname=Quarven\r\n",
+  With(c.splash ? "[resources]\r\nname=Quarven\r\nsplash=pic.png\r\nsplashDuration=30\r\n"
+                : "[resources]\r\nname=Quarven\r\n",
        "lifetime_ms=20000\necho_stdin=1\n")(dir);
   dir.WriteFile("bin/pic.png", Png(300, 100));
   int in[2];
   int out[2];
   ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
   ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-  ChildProcess launcher(dir.launcher(), splash ? std::vector<std::string>{} : std::vector{"-s"s},
+  ChildProcess launcher(dir.launcher(), c.splash ? std::vector<std::string>{} : std::vector{"-s"s},
                         EnvironmentWith({"DISPLAY"}, {"DISPLAY=" + session.display()}), out[1],
-                        in[0]);
+                        in[0], true);
   close(in[0]);
   close(out[1]);
+  // Started: from now on the launcher watches (splash) or waits (silent).
   ASSERT_TRUE(dir.ReadRecord("bin/xulrunner", 20s)) << launcher.Stderr();
-  std::this_thread::sleep_for(splash ? 1000ms : 2000ms);  // into the watch, or the silent wait
   ASSERT_TRUE(launcher.Running());
-  kill(launcher.pid(), SIGTERM);
+  ASSERT_EQ(kill(-launcher.pid(), c.signal), 0);
   const auto code = launcher.WaitForExit(10s);
   ASSERT_TRUE(code) << launcher.Stderr();
-  EXPECT_EQ(*code, 128 + SIGTERM);
+  EXPECT_EQ(*code, 128 + c.signal);
 
   // The application still reads what is written to it and answers.
   const std::string line = "still here\n";
@@ -640,8 +640,9 @@ TEST_P(Termination, ApplicationRunsOnUntouched) {
       },
       10s);
   EXPECT_EQ(answer, line) << "the application lost its standard input or output";
-  EXPECT_FALSE(fs::exists(dir.root() + "/bin/xulrunner/probe-signals.txt"))
-      << "the application got the signal";
+  std::ifstream signals(dir.root() + "/bin/xulrunner/probe-signals.txt");
+  std::string noted;
+  EXPECT_FALSE(std::getline(signals, noted)) << "the application got " << noted;
   EXPECT_FALSE(fs::exists(dir.root() + "/bin/xulrunner/probe-exit.txt"));
   close(in[1]);
   close(out[0]);
@@ -651,9 +652,12 @@ TEST_P(Termination, ApplicationRunsOnUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(Faults,
                          Termination,
-                         ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "splash" : "silent");
+                         ::testing::Values(EndCase{"silent_sigterm", false, SIGTERM},
+                                           EndCase{"splash_sigterm", true, SIGTERM},
+                                           EndCase{"silent_ctrl_c", false, SIGINT},
+                                           EndCase{"splash_terminal_closed", true, SIGHUP}),
+                         [](const ::testing::TestParamInfo<EndCase>& info) {
+                           return std::string(info.param.name);
                          });
 
 }  // namespace
