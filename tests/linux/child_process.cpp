@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,7 +33,8 @@ ChildProcess::ChildProcess(const std::string& program,
                            const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
                            int stdout_fd,
-                           int stdin_fd) {
+                           int stdin_fd,
+                           bool own_group) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<std::string> env_text = environment;
@@ -54,8 +54,14 @@ ChildProcess::ChildProcess(const std::string& program,
     posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
   if (stdin_fd >= 0)
     posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
-  const int error =
-      posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  }
+  const int error = posix_spawnp(&pid_, program.c_str(), &actions, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(err_fd);
   if (error != 0) {
@@ -73,14 +79,12 @@ bool ChildProcess::Reap(int options) {
   if (exit_code_)
     return true;
   int status = 0;
-  rusage usage{};
   pid_t done;
   do {
-    done = wait4(pid_, &status, options, &usage);
+    done = waitpid(pid_, &status, options);
   } while (done < 0 && errno == EINTR);
   if (done != pid_)
     return false;
-  max_rss_kb_ = usage.ru_maxrss;
   exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }
@@ -104,6 +108,15 @@ void ChildProcess::Kill() {
     return;
   kill(pid_, SIGKILL);
   Reap(0);
+}
+
+long ChildProcess::PeakRssKb() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 std::string ChildProcess::Stderr() const {

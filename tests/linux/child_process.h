@@ -15,12 +15,14 @@ class ChildProcess {
  public:
   // `program` is looked up in PATH when it holds no slash. Standard error goes
   // to a file that Stderr() reads; standard output to `stdout_fd` and
-  // standard input from `stdin_fd`, or each is inherited when it is -1.
+  // standard input from `stdin_fd`, or each is inherited when it is -1. With
+  // `own_group` it leads a process group of its own, as a shell's job does.
   ChildProcess(const std::string& program,
                const std::vector<std::string>& args,
                const std::vector<std::string>& environment,
                int stdout_fd = -1,
-               int stdin_fd = -1);
+               int stdin_fd = -1,
+               bool own_group = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -32,16 +34,16 @@ class ChildProcess {
   std::optional<int> WaitForExit(std::chrono::milliseconds limit);
   void Kill();
   std::string Stderr() const;
-  // The most memory it held at once (its maximum resident set), once it has
-  // ended and been collected here; 0 before.
-  long max_rss_kb() const { return max_rss_kb_; }
+  // The most memory it has held at once so far (its VmHWM), while it runs; -1
+  // once it has ended. (What wait4 reports would also count the memory of
+  // this process, which the child shared until it started its program.)
+  long PeakRssKb() const;
 
  private:
   bool Reap(int options);
 
   pid_t pid_ = -1;
   std::optional<int> exit_code_;
-  long max_rss_kb_ = 0;
   std::string stderr_path_;
 };
 

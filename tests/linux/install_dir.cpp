@@ -71,6 +71,18 @@ std::optional<std::map<std::string, std::string>> InstallDir::ReadRecord(
   return record;
 }
 
+std::optional<pid_t> RunningFrom(const std::string& path) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::error_code error;
+    if (fs::read_symlink(entry.path() / "exe", error) == path)
+      return static_cast<pid_t>(std::stoi(name));
+  }
+  return std::nullopt;
+}
+
 RunResult RunBounded(const std::string& program,
                      const std::vector<std::string>& args,
                      const std::vector<std::string>& environment,

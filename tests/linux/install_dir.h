@@ -39,6 +39,9 @@ class InstallDir {
   std::string root_;
 };
 
+// A process running from the executable file `path`, if any.
+std::optional<pid_t> RunningFrom(const std::string& path);
+
 struct RunResult {
   bool ended = false;  // false: still running after the time limit, then killed
   int exit_code = -1;

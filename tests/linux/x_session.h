@@ -19,7 +19,7 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
 
 // Ends a child we started and collects it. A child someone else has collected
-// (the backend reaps every ended child) is fine.
+// (the backend reaps what it started itself) is fine.
 void Stop(pid_t pid);
 
 // The target of /proc/<pid>/exe, empty when it cannot be read.

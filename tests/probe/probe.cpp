@@ -20,8 +20,9 @@
 // and activation token it was given in "probe-env.txt" ("env_DESKTOP_STARTUP_ID=...",
 // "<unset>" when absent). On Linux each keyboard focus change of its window is
 // noted in "probe-focus.txt" ("in <ms>" / "out <ms>" lines). On Linux its record
-// also lists the descriptors it was started with ("fds=0,1,2"), and a SIGTERM
-// it gets is noted in "probe-signals.txt" instead of ending it.
+// also lists its process id ("pid=") and the descriptors it was started with
+// ("fds=0,1,2"), and a SIGTERM, SIGINT or SIGHUP it gets is noted in
+// "probe-signals.txt" instead of ending it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -197,10 +198,12 @@ void Act(long long window_after,
   }
 }
 #else
-volatile std::sig_atomic_t g_terminations = 0;
+volatile std::sig_atomic_t g_last_signal = 0;
+volatile std::sig_atomic_t g_signals = 0;
 
-void NoteTermination(int) {
-  g_terminations = g_terminations + 1;
+void NoteSignal(int number) {
+  g_last_signal = number;
+  g_signals = g_signals + 1;
 }
 
 // The descriptors open now, but for the one that lists them: "0,1,2".
@@ -241,9 +244,10 @@ void Act(long long window_after,
   std::sig_atomic_t noted = 0;
   std::string focus;
   for (;;) {
-    if (g_terminations != noted) {
-      noted = g_terminations;
-      WriteFileUtf8(folder + "probe-signals.txt", "SIGTERM " + std::to_string(noted) + "\n");
+    if (g_signals != noted) {
+      noted = g_signals;
+      WriteFileUtf8(folder + "probe-signals.txt", "signal " + std::to_string(g_last_signal) + ", " +
+                                                      std::to_string(noted) + " in all\n");
     }
     if (echo)
       EchoInput();
@@ -356,8 +360,9 @@ int main(int argc, char** argv) {
   // First, before anything of its own is open.
   const std::string fds = OpenDescriptors();
   struct sigaction note {};
-  note.sa_handler = &NoteTermination;
-  sigaction(SIGTERM, &note, nullptr);
+  note.sa_handler = &NoteSignal;
+  for (const int number : {SIGTERM, SIGINT, SIGHUP})
+    sigaction(number, &note, nullptr);
 #endif
   const std::string self = OwnPath();
   const std::string folder = self.substr(0, self.rfind(kSep) + 1);
@@ -370,6 +375,7 @@ int main(int argc, char** argv) {
 #endif
   record += "cwd=" + CurrentDirectory() + "\n";
 #ifndef _WIN32
+  record += "pid=" + std::to_string(getpid()) + "\n";
   record += "fds=" + fds + "\n";
 #endif
   record += "argc=" + std::to_string(args.size()) + "\n";

@@ -1,12 +1,10 @@
 #include "platform/linux/linux_form.h"
 
-#include <sys/stat.h>
-
 #include <map>
 #include <string_view>
 
+#include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_toolkit.h"
-#include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 
 namespace launcher {
@@ -43,21 +41,6 @@ const Toolkit& EnsureGtk() {
     Raise(kErrDeviceUnavailable);
   return tk;
 }
-
-class GdkPicture : public Picture {
- public:
-  GdkPicture(const Toolkit& tk, GdkPixbuf* pixbuf) : tk_(tk), pixbuf_(pixbuf) {}
-  ~GdkPicture() override { tk_.gobject.g_object_unref(pixbuf_); }
-  GdkPicture(const GdkPicture&) = delete;
-  GdkPicture& operator=(const GdkPicture&) = delete;
-  int width() const override { return tk_.pixbuf.gdk_pixbuf_get_width(pixbuf_); }
-  int height() const override { return tk_.pixbuf.gdk_pixbuf_get_height(pixbuf_); }
-  GdkPixbuf* pixbuf() const { return pixbuf_; }
-
- private:
-  const Toolkit& tk_;
-  GdkPixbuf* pixbuf_;
-};
 
 // A splash screen is what the splash is; but KWin keeps a window of that
 // kind among the normal ones, where a later window covers it whatever it
@@ -268,31 +251,6 @@ class GtkForm : public Form {
 
 std::unique_ptr<Form> CreateGtkForm(FormEvents& events) {
   return std::make_unique<GtkForm>(events);
-}
-
-std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    Raise(kErrFileNotFound);
-  const Toolkit& tk = LoadToolkit();
-  // The size from the header first: a picture too large is refused before
-  // a single pixel of it is decoded.
-  int width = 0;
-  int height = 0;
-  if (tk.pixbuf.gdk_pixbuf_get_file_info(path.c_str(), &width, &height) != nullptr)
-    CheckPictureSize(width, height);
-  GError* error = nullptr;
-  GdkPixbuf* pixbuf = tk.pixbuf.gdk_pixbuf_new_from_file(path.c_str(), &error);
-  if (pixbuf == nullptr) {
-    const bool denied = error != nullptr && error->domain == tk.glib.g_file_error_quark() &&
-                        error->code == G_FILE_ERROR_ACCES;
-    tk.glib.g_clear_error(&error);
-    Raise(denied ? kErrPermissionDenied : kErrInvalidPicture);
-  }
-  auto picture = std::make_unique<GdkPicture>(tk, pixbuf);
-  // A format whose header did not tell its size is held to the same limits.
-  CheckPictureSize(picture->width(), picture->height());
-  return picture;
 }
 
 ScreenMetrics QueryGdkScreen() {

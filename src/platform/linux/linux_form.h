@@ -1,11 +1,10 @@
-// The splash form of the Linux backend: a GTK 3 window on X11, pictures through
-// GdkPixbuf, GLib timers, and the event loop of the default main context. The
-// toolkit is loaded by the first of these that needs it (linux_toolkit.h);
-// when it cannot be, they raise 48 (Error in loading DLL).
+// The splash form of the Linux backend: a GTK 3 window on X11 showing a
+// picture of linux_picture.h, GLib timers, and the event loop of the default
+// main context. The toolkit is loaded by the first of these that needs it
+// (linux_toolkit.h); when it cannot be, they raise 48 (Error in loading DLL).
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/form.h"
 
@@ -14,9 +13,6 @@ namespace launcher {
 // An undecorated GTK window with the splash-screen hint, hidden at first.
 // Raises error 68 when no display can be opened.
 std::unique_ptr<Form> CreateGtkForm(FormEvents& events);
-
-// 53 when the file is missing (or a folder), 481 when it is not a picture.
-std::unique_ptr<Picture> LoadGdkPicture(const std::string& path);
 
 // The primary monitor's size, and twips per pixel from the screen's resolution.
 ScreenMetrics QueryGdkScreen();

@@ -1,7 +1,12 @@
-// GIO's D-Bus, loaded at run time (linux_library.h) where a compositor is
-// asked over the session bus (KWin).
+// GIO, loaded at run time (linux_library.h): its D-Bus where a compositor is
+// asked over the session bus (KWin), its content types where a picture's
+// format is told.
 #pragma once
 
+// As in linux_toolkit.h: no cast check may call into a library not loaded.
+#ifndef G_DISABLE_CAST_CHECKS
+#define G_DISABLE_CAST_CHECKS
+#endif
 #include <gio/gio.h>
 
 #include "platform/linux/linux_library.h"
@@ -22,7 +27,9 @@ namespace launcher {
   X(g_cancellable_new)                        \
   X(g_cancellable_cancel)                     \
   X(g_dbus_connection_unregister_object)      \
-  X(g_dbus_address_escape_value)
+  X(g_dbus_address_escape_value)              \
+  X(g_content_type_guess)                     \
+  X(g_content_type_equals)
 
 struct GioLibrary {
   static constexpr char kSoname[] = "libgio-2.0.so.0";

@@ -11,6 +11,8 @@ namespace launcher {
 
 #define LAUNCHER_GLIB_FUNCTIONS(X)      \
   X(g_free)                             \
+  X(g_strfreev)                         \
+  X(g_slist_free)                       \
   X(g_unichar_tolower)                  \
   X(g_utf8_casefold)                    \
   X(g_main_context_pending)             \
@@ -18,7 +20,6 @@ namespace launcher {
   X(g_timeout_add_full)                 \
   X(g_source_remove)                    \
   X(g_clear_error)                      \
-  X(g_file_error_quark)                 \
   X(g_main_context_new)                 \
   X(g_main_context_unref)               \
   X(g_main_context_push_thread_default) \

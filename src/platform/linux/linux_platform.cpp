@@ -17,6 +17,7 @@
 #include "platform/linux/linux_form.h"
 #include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
+#include "platform/linux/linux_picture.h"
 
 namespace launcher {
 
@@ -169,7 +170,12 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGCHLD);
   posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A process group of its own: what ends the launcher's job (Ctrl+C, the
+  // terminal closing, a signal to the job's group) must not end the
+  // application, which is meant to outlive the launcher.
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   // It inherits standard input, output and error and nothing else: no
   // descriptor of ours (the display's connections, say), nor one that was
@@ -194,6 +200,7 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
     Raise(error == ENOENT || error == ENOTDIR ? kErrFileNotFound
           : error == EACCES || error == EPERM ? kErrPermissionDenied
                                               : kErrInvalidCall);
+  NoteStartedChild(static_cast<std::uint32_t>(pid));
   return static_cast<std::int32_t>(pid);
 }
 

@@ -91,16 +91,31 @@ bool ReadExeLink(std::uint32_t pid, std::string& scratch, std::string& path) {
   return true;
 }
 
+namespace {
+
+// The children started and not yet collected; the launcher starts one.
+std::vector<pid_t>& StartedChildren() {
+  static std::vector<pid_t> children;
+  return children;
+}
+
+}  // namespace
+
+void NoteStartedChild(std::uint32_t pid) {
+  StartedChildren().push_back(static_cast<pid_t>(pid));
+}
+
 void ReapChildren() {
-  int status = 0;
-  for (;;) {
-    const pid_t pid = waitpid(-1, &status, WNOHANG);
-    if (pid > 0)
-      continue;
-    if (pid < 0 && errno == EINTR)
-      continue;
-    return;  // 0: children left, none ended; -1 ECHILD: no children
-  }
+  std::vector<pid_t>& children = StartedChildren();
+  std::erase_if(children, [](pid_t child) {
+    pid_t done = 0;
+    do {
+      int status = 0;
+      done = waitpid(child, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    // 0: still running; -1 ECHILD: collected already.
+    return done != 0;
+  });
 }
 
 bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {

@@ -22,7 +22,8 @@ class ProcessTable {
  public:
   // Writes up to `capacity` ids of running processes and how many it wrote
   // into `count`; a count equal to `capacity` means there may be more. False
-  // when /proc cannot be read. Reaps our ended children before it walks /proc.
+  // when /proc cannot be read. Reaps our started children that have ended
+  // before it walks /proc.
   bool ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count);
 
   // 0 when the process's executable link cannot be read: it has gone, it is
@@ -61,7 +62,12 @@ class ProcessTable {
 // link cannot be read.
 bool ReadExeLink(std::uint32_t pid, std::string& scratch, std::string& path);
 
-// Collects every child of ours that has ended, so none stays a zombie.
+// Notes a child the backend started, for ReapChildren to collect.
+void NoteStartedChild(std::uint32_t pid);
+
+// Collects the started children that have ended, so none stays a zombie.
+// Other children of the process (a library's helpers, or processes the
+// program that ran us left to us) are left to whoever waits for them.
 void ReapChildren();
 
 }  // namespace launcher

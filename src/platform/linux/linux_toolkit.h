@@ -80,10 +80,17 @@ struct GdkLibrary {
   }
 };
 
-#define LAUNCHER_PIXBUF_FUNCTIONS(X) \
-  X(gdk_pixbuf_get_file_info)        \
-  X(gdk_pixbuf_new_from_file)        \
-  X(gdk_pixbuf_get_width)            \
+#define LAUNCHER_PIXBUF_FUNCTIONS(X)  \
+  X(gdk_pixbuf_get_formats)           \
+  X(gdk_pixbuf_format_get_name)       \
+  X(gdk_pixbuf_format_get_mime_types) \
+  X(gdk_pixbuf_format_is_disabled)    \
+  X(gdk_pixbuf_loader_new_with_type)  \
+  X(gdk_pixbuf_loader_set_size)       \
+  X(gdk_pixbuf_loader_write)          \
+  X(gdk_pixbuf_loader_close)          \
+  X(gdk_pixbuf_loader_get_pixbuf)     \
+  X(gdk_pixbuf_get_width)             \
   X(gdk_pixbuf_get_height)
 
 struct PixbufLibrary {
