@@ -263,7 +263,9 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
       splash_content = splash->content;
       splash_outer = splash->outer;
     }
-    if (splash != nullptr && app != nullptr) {
+    // A window the compositor lists before it has its first frame (0 x 0)
+    // is on no screen yet, above nothing.
+    if (splash != nullptr && app != nullptr && app->outer.width > 0 && app->outer.height > 0) {
       ++overlaps;
       splash_above += splash->stack > app->stack ? 1 : 0;
     }
@@ -273,7 +275,9 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     focus_owner = "nobody";
     for (const Toplevel& t : last->windows)
       if (t.focused)
-        focus_owner = t.pid == launcher_pid ? "the launcher" : is_app(t) ? "the application" : t.title;
+        focus_owner = t.pid == launcher_pid ? "the launcher"
+                      : is_app(t)           ? "the application"
+                                            : t.title;
   }
   const auto focus_record = [&] {
     std::ifstream in(install.probe_folder() + "probe-focus.txt");
@@ -404,9 +408,8 @@ TEST_P(DesktopErrorBox, ComesUpReadableAndIsDismissed) {
                      << launcher->Output();
   }
   // Its text through the accessibility service, then its OK button.
-  const Captured read = session.Run({DIALOG_READER_BINARY, std::to_string(launcher->pid()),
-                                     "20000", "--press"},
-                                    30s);
+  const Captured read =
+      session.Run({DIALOG_READER_BINARY, std::to_string(launcher->pid()), "20000", "--press"}, 30s);
   Report(name + ": " + (box ? "box " + Describe(box->outer) : std::string("box not listed")) +
          "; AT-SPI: " + read.output);
   EXPECT_EQ(read.exit_code, 0) << "AT-SPI found no dialog of the launcher: " << read.output;

@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -74,7 +74,8 @@ namespace {
 std::string BusConfig(const std::string& type, const std::string& socket) {
   return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
-         "  <type>" + type + "</type>\n  <listen>unix:path=" + socket + "</listen>\n" +
+         "  <type>" +
+         type + "</type>\n  <listen>unix:path=" + socket + "</listen>\n" +
          (type == "session" ? "  <standard_session_servicedirs/>\n" : "") +
          "  <auth>EXTERNAL</auth>\n  <policy context=\"default\">\n"
          "    <allow user=\"*\"/>\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
@@ -92,6 +93,17 @@ std::string PercentDecode(const std::string& text) {
     }
   }
   return out;
+}
+
+// What the shell's Eval answered: "(true, '<JSON of the value>')", the value
+// here a percent-encoded string, so that gdbus's quoting cannot touch it.
+std::optional<std::string> EvalValue(const std::string& output) {
+  const std::string head = "(true, '\"";
+  const auto from = output.find(head);
+  const auto to = output.rfind("\"')");
+  if (from == std::string::npos || to == std::string::npos || to < from + head.size())
+    return std::nullopt;
+  return PercentDecode(output.substr(from + head.size(), to - from - head.size()));
 }
 
 Box BoxOf(const json& rect) {
@@ -141,7 +153,8 @@ for (var i = 0; i < all.length; ++i) {
             stack: c.stackingOrder, above: c.keepAbove, focused: c.active,
             type: "" + c.windowType + (c.noBorder ? "" : " bordered"), wid: c.windowId});
 }
-print("DESKVIEW )" + token + R"( " + JSON.stringify(out));
+print("DESKVIEW )" +
+         token + R"( " + JSON.stringify(out));
 )";
 }
 
@@ -404,8 +417,9 @@ bool DesktopSession::StartCompositor() {
       // tells the names that sway gives its clients.
       WriteText(config,
                 "xwayland force\noutput HEADLESS-1 resolution 1280x1024 position 0 0\n"
-                "exec sh -c 'env > " + runtime_ + "/session.env.tmp && mv " + runtime_ +
-                    "/session.env.tmp " + runtime_ + "/session.env'\n");
+                "exec sh -c 'env > " +
+                    runtime_ + "/session.env.tmp && mv " + runtime_ + "/session.env.tmp " +
+                    runtime_ + "/session.env'\n");
       GiveTo(config, SessionAccount());
       env.insert(env.end(),
                  {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
@@ -421,8 +435,18 @@ bool DesktopSession::StartCompositor() {
       GiveTo(copy, SessionAccount());
       const std::string tell = "sh -c 'env > " + runtime_ + "/session.env.tmp && mv " + runtime_ +
                                "/session.env.tmp " + runtime_ + "/session.env; exec sleep 86400'";
-      argv = {copy, "--virtual", "--xwayland", "--width", "1280", "--height", "1024",
-              "--socket", "wayland-0", "--no-lockscreen", "--exit-with-session", tell};
+      argv = {copy,
+              "--virtual",
+              "--xwayland",
+              "--width",
+              "1280",
+              "--height",
+              "1024",
+              "--socket",
+              "wayland-0",
+              "--no-lockscreen",
+              "--exit-with-session",
+              tell};
       break;
     }
     case Compositor::kGnome: {
@@ -441,13 +465,13 @@ bool DesktopSession::StartCompositor() {
       GiveTo(home, SessionAccount());
       // The shell's settings from a file, so that the extension is on from the start.
       env.push_back("GSETTINGS_BACKEND=keyfile");
-      argv = {"gnome-shell", "--headless",   "--wayland",        "--virtual-monitor",
+      argv = {"gnome-shell", "--headless",   "--wayland",         "--virtual-monitor",
               "1280x1024",   "--sm-disable", "--wayland-display", "wayland-0"};
       break;
     }
     case Compositor::kWeston:
-      argv = {"weston",         "--backend=headless-backend.so", "--use-pixman", "--xwayland",
-              "--width=1280",   "--height=1024", "--socket=wayland-0", "--idle-time=0",
+      argv = {"weston", "--backend=headless-backend.so", "--use-pixman", "--xwayland",
+              "--width=1280", "--height=1024", "--socket=wayland-0", "--idle-time=0",
               // The screenshooter works only with the debugging protocol.
               "--debug"};
       break;
@@ -499,11 +523,10 @@ bool DesktopSession::WaitForClients() {
                      "encodeURIComponent(JSON.stringify([GLib.getenv('DISPLAY'), "
                      "GLib.getenv('XAUTHORITY'), Main.overview.visible]))"},
                     5s);
-            const auto from = c.output.find("(true, '");
-            if (!c.ended || c.exit_code != 0 || from == std::string::npos)
+            const auto value = EvalValue(c.output);
+            if (!c.ended || c.exit_code != 0 || !value)
               return false;
-            const json names = json::parse(
-                PercentDecode(c.output.substr(from + 8, c.output.rfind('\'') - from - 8)));
+            const json names = json::parse(*value);
             if (!names[0].is_string() || names[2].get<bool>())
               return false;  // no X yet, or still in the overview
             x_display_ = names[0].get<std::string>();
@@ -532,8 +555,7 @@ bool DesktopSession::WaitForClients() {
   const bool answers = WaitFor(
       [&] {
         return alive() && Run({"wayland-info"}, 10s).exit_code == 0 &&
-               Run({"xprop", "-root", "-len", "1", "_NET_SUPPORTING_WM_CHECK"}, 10s).exit_code ==
-                   0;
+               Run({"xprop", "-root", "-len", "1", "_NET_SUPPORTING_WM_CHECK"}, 10s).exit_code == 0;
       },
       60s);
   if (!answers)
@@ -645,9 +667,10 @@ std::optional<std::vector<Toplevel>> DesktopSession::KwinWindows() const {
   WriteText(script, KwinScript(token));
   GiveTo(script, SessionAccount());
   const auto call = [&](const std::string& method, std::vector<std::string> args) {
-    std::vector<std::string> argv = {"gdbus",        "call", "--session", "--dest", "org.kde.KWin",
-                                     "--object-path", "/Scripting", "--method",
-                                     "org.kde.kwin.Scripting." + method};
+    std::vector<std::string> argv = {
+        "gdbus",      "call",         "--session",
+        "--dest",     "org.kde.KWin", "--object-path",
+        "/Scripting", "--method",     "org.kde.kwin.Scripting." + method};
     argv.insert(argv.end(), args.begin(), args.end());
     return Run(argv, 5s).exit_code == 0;
   };
@@ -698,7 +721,8 @@ std::optional<Box> DesktopSession::XWindowBox(long id) const {
   const Captured c = Run({"xwininfo", "-id", std::to_string(id)}, 5s);
   std::smatch x, y, w, h;
   const std::string& o = c.output;
-  if (c.exit_code != 0 || !std::regex_search(o, x, std::regex("Absolute upper-left X: +(-?[0-9]+)")) ||
+  if (c.exit_code != 0 ||
+      !std::regex_search(o, x, std::regex("Absolute upper-left X: +(-?[0-9]+)")) ||
       !std::regex_search(o, y, std::regex("Absolute upper-left Y: +(-?[0-9]+)")) ||
       !std::regex_search(o, w, std::regex("Width: +([0-9]+)")) ||
       !std::regex_search(o, h, std::regex("Height: +([0-9]+)")))
@@ -707,17 +731,16 @@ std::optional<Box> DesktopSession::XWindowBox(long id) const {
 }
 
 std::optional<std::vector<Toplevel>> DesktopSession::GnomeWindows() const {
-  const Captured c = Run({"gdbus", "call", "--session", "--dest", "org.gnome.Shell",
-                          "--object-path", "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval",
-                          kGnomeWindowsJs},
-                         5s);
-  const auto from = c.output.find("(true, '");
-  if (c.exit_code != 0 || from == std::string::npos)
+  const Captured c =
+      Run({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+           "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval", kGnomeWindowsJs},
+          5s);
+  const auto value = EvalValue(c.output);
+  if (c.exit_code != 0 || !value)
     return std::nullopt;
   try {
     std::vector<Toplevel> windows;
-    for (const json& w :
-         json::parse(PercentDecode(c.output.substr(from + 8, c.output.rfind('\'') - from - 8)))) {
+    for (const json& w : json::parse(*value)) {
       Toplevel t;
       t.title = w.value("title", "");
       t.pid = w.value("pid", 0);
