@@ -915,8 +915,9 @@ TEST(Hygiene, SnapshotsLeaveNoDescriptorBehind) {
   XSession& session = Session(Manager::kOpenbox);
   ASSERT_TRUE(session.ready()) << session.error();
   TestDisplay x(session.display());
-  x.Create(Spec().NetName("Hygiene"), None);
-  XSync(x.get(), False);
+  const Window window = x.Create(Spec().NetName("Hygiene"), None);
+  // Listed by the manager's client list only once openbox has taken it on.
+  ASSERT_TRUE(WaitUntil([&] { return x.ManagedAndShown(window); }, 10s));
   BackendOn backend(session.display().c_str());
   // The first of each opens what lives for the process's life (the display).
   funGetPoccessList(true);
