@@ -1,5 +1,7 @@
 #include "desktop_session.h"
 
+#include "child_process.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -110,6 +112,21 @@ Box BoxOf(const json& rect) {
   if (rect.is_array())
     return {rect[0].get<int>(), rect[1].get<int>(), rect[2].get<int>(), rect[3].get<int>()};
   return {rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)};
+}
+
+// One window as the KWin and GNOME scripts report it.
+Toplevel ToplevelOf(const json& w) {
+  Toplevel t;
+  t.title = w.value("title", "");
+  t.pid = w.value("pid", 0);
+  t.x11 = w.value("x11", false);
+  t.outer = BoxOf(w["outer"]);
+  t.content = BoxOf(w["content"]);
+  t.stack = w.value("stack", -1);
+  t.keep_above = w.value("above", false);
+  t.focused = w.value("focused", false);
+  t.type = w.value("type", "");
+  return t;
 }
 
 // The GNOME Shell extension that makes the shell usable for a test: its
@@ -277,17 +294,7 @@ SessionProgram::~SessionProgram() {
 }
 
 bool SessionProgram::Reap(int options) {
-  if (exit_code_)
-    return true;
-  int status = 0;
-  pid_t done;
-  do {
-    done = waitpid(pid_, &status, options);
-  } while (done < 0 && errno == EINTR);
-  if (done != pid_)
-    return false;
-  exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return true;
+  return exit_code_ || ReapChild(pid_, options, exit_code_);
 }
 
 bool SessionProgram::Running() {
@@ -692,16 +699,7 @@ std::optional<std::vector<Toplevel>> DesktopSession::KwinWindows() const {
     try {
       std::vector<Toplevel> windows;
       for (const json& w : json::parse(line)) {
-        Toplevel t;
-        t.title = w.value("title", "");
-        t.pid = w.value("pid", 0);
-        t.x11 = w.value("x11", false);
-        t.outer = BoxOf(w["outer"]);
-        t.content = BoxOf(w["content"]);
-        t.stack = w.value("stack", -1);
-        t.keep_above = w.value("above", false);
-        t.focused = w.value("focused", false);
-        t.type = w.value("type", "");
+        Toplevel t = ToplevelOf(w);
         // The scripts tell no client area; an X11 window's is its X window's.
         if (t.x11 && t.type.find("bordered") != std::string::npos)
           t.content = XWindowBox(w.value("wid", 0L)).value_or(t.content);
@@ -740,19 +738,8 @@ std::optional<std::vector<Toplevel>> DesktopSession::GnomeWindows() const {
     return std::nullopt;
   try {
     std::vector<Toplevel> windows;
-    for (const json& w : json::parse(*value)) {
-      Toplevel t;
-      t.title = w.value("title", "");
-      t.pid = w.value("pid", 0);
-      t.x11 = w.value("x11", false);
-      t.outer = BoxOf(w["outer"]);
-      t.content = BoxOf(w["content"]);
-      t.stack = w.value("stack", -1);
-      t.keep_above = w.value("above", false);
-      t.focused = w.value("focused", false);
-      t.type = w.value("type", "");
-      windows.push_back(t);
-    }
+    for (const json& w : json::parse(*value))
+      windows.push_back(ToplevelOf(w));
     return windows;
   } catch (const json::exception&) {
     return std::nullopt;

@@ -76,17 +76,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Reap(int options) {
-  if (exit_code_)
-    return true;
-  int status = 0;
-  pid_t done;
-  do {
-    done = waitpid(pid_, &status, options);
-  } while (done < 0 && errno == EINTR);
-  if (done != pid_)
-    return false;
-  exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return true;
+  return exit_code_ || ReapChild(pid_, options, exit_code_);
 }
 
 bool ChildProcess::Running() {
@@ -124,6 +114,18 @@ std::string ChildProcess::Stderr() const {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+bool ReapChild(pid_t pid, int options, std::optional<int>& exit_code) {
+  int status = 0;
+  pid_t done;
+  do {
+    done = waitpid(pid, &status, options);
+  } while (done < 0 && errno == EINTR);
+  if (done != pid)
+    return false;
+  exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
 }
 
 std::vector<std::string> EnvironmentWith(const std::vector<std::string>& drop,

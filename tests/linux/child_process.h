@@ -47,6 +47,10 @@ class ChildProcess {
   std::string stderr_path_;
 };
 
+// Waits on `pid` with waitpid `options`, retrying on EINTR; once it has ended,
+// sets `exit_code` (128 + signal when killed by one) and answers true.
+bool ReapChild(pid_t pid, int options, std::optional<int>& exit_code);
+
 // This process's environment without the variables named in `drop`, followed
 // by the NAME=value entries of `add`.
 std::vector<std::string> EnvironmentWith(const std::vector<std::string>& drop,
