@@ -178,11 +178,15 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   DesktopSession& session = SessionFor(c.compositor);
   ASSERT_TRUE(session.ready()) << NameOf(c.compositor) << " did not start: " << session.error();
 
-  // Where the window cannot be watched, the splash closes after its duration
-  // (1 s); a window before that shows whether the splash lies above it.
-  const int window_after = TellsOwners(c.compositor) ? 1500 : 300;
+  // Where the window cannot be watched, the splash closes after its duration;
+  // a window long before that shows whether the splash lies above it, even
+  // when a loaded machine is slow to list windows.
+  const bool tells = TellsOwners(c.compositor);
+  const int window_after = tells ? 1500 : 300;
   const std::string title = std::string("Quarven probe ") + c.name;
-  Installation install(c.app, "[resources]\r\nsplash=splash.png\r\nsplashDuration=1\r\n",
+  Installation install(c.app,
+                       std::string("[resources]\r\nsplash=splash.png\r\nsplashDuration=") +
+                           (tells ? "1" : "3") + "\r\n",
                        "window_after_ms=" + std::to_string(window_after) +
                            "\nlifetime_ms=15000\ntitle=" + title + "\n");
   const std::string startup_id = "launcher-test-startup-id_TIME" + std::to_string(WallMs());
@@ -255,6 +259,7 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   const auto window_ms = ReadNumber(install.probe_folder() + "probe-window.txt");
   std::optional<Box> splash_content, splash_outer;
   int overlaps = 0, splash_above = 0;
+  bool below_after_first = false;  // the splash under the application past its first view
   for (const Sample& s : samples) {
     const Toplevel* splash = Find(s, is_splash);
     const Toplevel* app = Find(s, is_app);
@@ -267,7 +272,9 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     // is on no screen yet, above nothing.
     if (splash != nullptr && app != nullptr && app->outer.width > 0 && app->outer.height > 0) {
       ++overlaps;
-      splash_above += splash->stack > app->stack ? 1 : 0;
+      const bool above = splash->stack > app->stack;
+      splash_above += above ? 1 : 0;
+      below_after_first = below_after_first || (!above && overlaps > 1);
     }
   }
   std::string focus_owner = "unknown";
@@ -356,7 +363,11 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   EXPECT_NEAR(splash_content->y + splash_content->height / 2.0, kScreenH / 2.0, 2.0);
   EXPECT_EQ(*splash_outer, *splash_content) << "a title bar or border around the splash";
   EXPECT_GT(overlaps, 0) << "no view held the splash and the application's window together";
-  EXPECT_EQ(splash_above, overlaps) << "the application's window came above the splash";
+  // A compositor may list a new window on top for the one frame before it
+  // restacks (GNOME Shell did, once, on a loaded machine): only the
+  // application's first view may have it above the splash.
+  EXPECT_FALSE(below_after_first) << "the application's window came above the splash";
+  EXPECT_GT(splash_above, 0) << "the splash was above the application in no view";
   // A made-up token may be refused by the compositor, which then need not
   // hand the focus on.
   if (!c.tokens) {
