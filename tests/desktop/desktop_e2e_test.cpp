@@ -6,10 +6,9 @@
 // and to desktop/report.txt under the build folder.
 #include <gtest/gtest.h>
 
-#include <time.h>
-
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>

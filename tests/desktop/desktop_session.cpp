@@ -5,8 +5,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -228,10 +228,12 @@ SessionProgram::SessionProgram(const std::vector<std::string>& argv,
   std::vector<std::string> args = argv;
   std::vector<std::string> env = environment;
   std::vector<char*> arg_pointers;
+  arg_pointers.reserve(args.size() + 1);
   for (std::string& a : args)
     arg_pointers.push_back(a.data());
   arg_pointers.push_back(nullptr);
   std::vector<char*> env_pointers;
+  env_pointers.reserve(env.size() + 1);
   for (std::string& e : env)
     env_pointers.push_back(e.data());
   env_pointers.push_back(nullptr);
@@ -471,7 +473,7 @@ bool DesktopSession::StartCompositor() {
                     "'999'\n");
       GiveTo(home, SessionAccount());
       // The shell's settings from a file, so that the extension is on from the start.
-      env.push_back("GSETTINGS_BACKEND=keyfile");
+      env.emplace_back("GSETTINGS_BACKEND=keyfile");
       argv = {"gnome-shell", "--headless",   "--wayland",         "--virtual-monitor",
               "1280x1024",   "--sm-disable", "--wayland-display", "wayland-0"};
       break;
@@ -524,11 +526,12 @@ bool DesktopSession::WaitForClients() {
           case Compositor::kGnome: {
             wayland_display_ = "wayland-0";
             // Answers once the extension has opened the shell's Eval.
+            constexpr char kShellState[] =
+                "encodeURIComponent(JSON.stringify([GLib.getenv('DISPLAY'), "
+                "GLib.getenv('XAUTHORITY'), Main.overview.visible]))";
             const Captured c =
                 Run({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                     "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval",
-                     "encodeURIComponent(JSON.stringify([GLib.getenv('DISPLAY'), "
-                     "GLib.getenv('XAUTHORITY'), Main.overview.visible]))"},
+                     "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval", kShellState},
                     5s);
             const auto value = EvalValue(c.output);
             if (!c.ended || c.exit_code != 0 || !value)

@@ -5,9 +5,9 @@
 // was mapped), probe-focus.txt ("in <ms>" / "out <ms>") and probe-exit.txt.
 #include <fcntl.h>
 #include <gtk/gtk.h>
-#include <limits.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
