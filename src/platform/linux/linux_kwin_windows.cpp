@@ -277,7 +277,7 @@ std::unique_ptr<KWinWindows> KWinWindows::Connect(unsigned number, std::string* 
 }
 
 KWinWindows::KWinWindows(std::unique_ptr<Bus> bus, unsigned number)
-    : bus_(std::move(bus)), number_(number) {}
+    : CompositorWindows(number), bus_(std::move(bus)) {}
 
 KWinWindows::~KWinWindows() = default;
 
@@ -381,25 +381,16 @@ std::vector<std::pair<std::string, WindowFacts>> ParseKWinReport(const std::stri
 }
 
 std::vector<WindowHandle> KWinWindows::TopLevel() {
-  windows_.clear();
-  std::vector<WindowHandle> handles;
+  std::vector<std::pair<std::uint32_t, WindowFacts>> look;
   for (auto& [id, facts] : ParseKWinReport(AskWindows(), static_cast<std::uint32_t>(getpid()))) {
     // Numbers are never reused while the launcher lives; a session that
     // opened more windows than handles can number starts again.
     if (numbers_.size() > kWindowNumberMask)
       numbers_.clear();
     const auto number = numbers_.emplace(id, static_cast<std::uint32_t>(numbers_.size() + 1));
-    const WindowHandle handle = CompositorHandle(number_, number.first->second);
-    if (windows_.emplace(handle, std::move(facts)).second)
-      handles.push_back(handle);
+    look.emplace_back(number.first->second, std::move(facts));
   }
-  return handles;
-}
-
-const WindowFacts& KWinWindows::Facts(WindowHandle window) {
-  static const WindowFacts kNone;
-  const auto it = windows_.find(window);
-  return it != windows_.end() ? it->second : kNone;
+  return Keep(std::move(look));
 }
 
 }  // namespace launcher
