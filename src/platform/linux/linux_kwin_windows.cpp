@@ -277,7 +277,7 @@ std::unique_ptr<KWinWindows> KWinWindows::Connect(unsigned number, std::string* 
 }
 
 KWinWindows::KWinWindows(std::unique_ptr<Bus> bus, unsigned number)
-    : CompositorWindows(number), bus_(std::move(bus)) {}
+    : bus_(std::move(bus)), number_(number) {}
 
 KWinWindows::~KWinWindows() = default;
 
@@ -381,16 +381,25 @@ std::vector<std::pair<std::string, WindowFacts>> ParseKWinReport(const std::stri
 }
 
 std::vector<WindowHandle> KWinWindows::TopLevel() {
-  std::vector<std::pair<std::uint32_t, WindowFacts>> look;
+  windows_.clear();
+  std::vector<WindowHandle> handles;
   for (auto& [id, facts] : ParseKWinReport(AskWindows(), static_cast<std::uint32_t>(getpid()))) {
     // Numbers are never reused while the launcher lives; a session that
     // opened more windows than handles can number starts again.
     if (numbers_.size() > kWindowNumberMask)
       numbers_.clear();
     const auto number = numbers_.emplace(id, static_cast<std::uint32_t>(numbers_.size() + 1));
-    look.emplace_back(number.first->second, std::move(facts));
+    const WindowHandle handle = CompositorHandle(number_, number.first->second);
+    if (windows_.emplace(handle, std::move(facts)).second)
+      handles.push_back(handle);
   }
-  return Keep(std::move(look));
+  return handles;
+}
+
+const WindowFacts& KWinWindows::Facts(WindowHandle window) {
+  static const WindowFacts kNone;
+  const auto it = windows_.find(window);
+  return it != windows_.end() ? it->second : kNone;
 }
 
 }  // namespace launcher

@@ -19,7 +19,7 @@ namespace launcher {
 inline constexpr int kKWinAnswerMs = 2000;
 inline constexpr std::size_t kKWinReportBytes = std::size_t{16} * 1024 * 1024;
 
-class KWinWindows : public CompositorWindows {
+class KWinWindows : public WindowSource {
  public:
   // A source on this session's bus where KWin answers there; nullptr, with
   // the reason in `why_not`, where it does not (no bus, no KWin, no GIO).
@@ -29,6 +29,7 @@ class KWinWindows : public CompositorWindows {
   KWinWindows& operator=(const KWinWindows&) = delete;
 
   std::vector<WindowHandle> TopLevel() override;
+  const WindowFacts& Facts(WindowHandle window) override;
 
   struct Bus;
 
@@ -38,9 +39,11 @@ class KWinWindows : public CompositorWindows {
   std::string AskWindows();
 
   std::unique_ptr<Bus> bus_;
+  unsigned number_;
   unsigned asked_ = 0;
   // KWin names a window by a UUID; handles number them as they are first seen.
   std::unordered_map<std::string, std::uint32_t> numbers_;
+  std::unordered_map<WindowHandle, WindowFacts> windows_;
 };
 
 // The windows of a script's answer: native (not X11) windows with a process,

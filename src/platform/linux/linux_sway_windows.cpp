@@ -70,7 +70,7 @@ bool WaitFor(int fd, short events, std::int64_t deadline) {
 }  // namespace
 
 SwayWindows::SwayWindows(std::string socket_path, unsigned number)
-    : CompositorWindows(number), path_(std::move(socket_path)) {}
+    : path_(std::move(socket_path)), number_(number) {}
 
 std::string SwayWindows::SessionSocket() {
   for (const char* name : {"SWAYSOCK", "I3SOCK"}) {
@@ -194,7 +194,20 @@ std::vector<std::pair<std::uint32_t, WindowFacts>> ParseSwayTree(const std::stri
 }
 
 std::vector<WindowHandle> SwayWindows::TopLevel() {
-  return Keep(ParseSwayTree(AskTree(), static_cast<std::uint32_t>(getpid())));
+  windows_.clear();
+  std::vector<WindowHandle> handles;
+  for (auto& [id, facts] : ParseSwayTree(AskTree(), static_cast<std::uint32_t>(getpid()))) {
+    const WindowHandle handle = CompositorHandle(number_, id);
+    if (windows_.emplace(handle, std::move(facts)).second)
+      handles.push_back(handle);
+  }
+  return handles;
+}
+
+const WindowFacts& SwayWindows::Facts(WindowHandle window) {
+  static const WindowFacts kNone;
+  const auto it = windows_.find(window);
+  return it != windows_.end() ? it->second : kNone;
 }
 
 }  // namespace launcher

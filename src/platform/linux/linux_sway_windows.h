@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/linux/linux_window_source.h"
@@ -15,7 +16,7 @@ namespace launcher {
 inline constexpr int kSwayAnswerMs = 2000;
 inline constexpr std::size_t kSwayReplyBytes = std::size_t{16} * 1024 * 1024;
 
-class SwayWindows : public CompositorWindows {
+class SwayWindows : public WindowSource {
  public:
   // `socket_path`: the IPC socket; `number`: this source's number in handles.
   SwayWindows(std::string socket_path, unsigned number);
@@ -24,6 +25,7 @@ class SwayWindows : public CompositorWindows {
   static std::string SessionSocket();
 
   std::vector<WindowHandle> TopLevel() override;
+  const WindowFacts& Facts(WindowHandle window) override;
 
  private:
   // The tree as JSON text; raises 57 when sway does not answer in time, or
@@ -31,6 +33,8 @@ class SwayWindows : public CompositorWindows {
   std::string AskTree() const;
 
   std::string path_;
+  unsigned number_;
+  std::unordered_map<WindowHandle, WindowFacts> windows_;
 };
 
 // The windows of a GET_TREE reply: native (not X11) views with a process,

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "platform/form.h"
@@ -58,35 +56,5 @@ inline WindowHandle CompositorHandle(unsigned source, std::uint32_t number) {
   return kCompositorTag | (static_cast<WindowHandle>(source) << kSourceShift) |
          (number & kWindowNumberMask);
 }
-
-// A compositor's source: what its last look told, by handle.
-class CompositorWindows : public WindowSource {
- public:
-  const WindowFacts& Facts(WindowHandle window) override {
-    static const WindowFacts kNone;
-    const auto it = windows_.find(window);
-    return it != windows_.end() ? it->second : kNone;
-  }
-
- protected:
-  explicit CompositorWindows(unsigned number) : number_(number) {}
-
-  // Keeps `look` (window numbers with their facts) in place of the last one;
-  // the handles, each once.
-  std::vector<WindowHandle> Keep(std::vector<std::pair<std::uint32_t, WindowFacts>> look) {
-    windows_.clear();
-    std::vector<WindowHandle> handles;
-    for (auto& [number, facts] : look) {
-      const WindowHandle handle = CompositorHandle(number_, number);
-      if (windows_.emplace(handle, std::move(facts)).second)
-        handles.push_back(handle);
-    }
-    return handles;
-  }
-
- private:
-  unsigned number_;
-  std::unordered_map<WindowHandle, WindowFacts> windows_;
-};
 
 }  // namespace launcher
