@@ -12,6 +12,7 @@
 
 #include "platform/linux/linux_gio.h"
 #include "platform/linux/linux_glib.h"
+#include "platform/linux/linux_posix.h"
 #include "platform/platform.h"
 #include "platform/runtime_error.h"
 
@@ -42,15 +43,8 @@ constexpr char kScript[] = R"((function () {
 })();
 )";
 
-std::int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
-}
-
 [[noreturn]] void Fail(const std::string& what) {
-  throw RuntimeError(kErrDeviceIo, DescribeError(kErrDeviceIo) + " (KWin scripting: " + what + ")",
-                     kProjectSource);
+  FailSource("KWin scripting", what);
 }
 
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
@@ -97,7 +91,7 @@ struct KWinWindows::Bus {
   template <typename Done>
   bool RunUntil(Done done, std::int64_t deadline) {
     while (!done()) {
-      const std::int64_t left = deadline - NowMs();
+      const std::int64_t left = deadline - MonotonicNowMs();
       if (left <= 0)
         return false;
       GSource* timeout = glib.g_timeout_source_new(static_cast<guint>(left));
@@ -124,7 +118,8 @@ struct KWinWindows::Bus {
     GVariant* reply = gio.g_dbus_connection_call_sync(
         connection, destination, path, interface, method, args,
         reinterpret_cast<const GVariantType*>(reply_type), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        static_cast<gint>(std::max<std::int64_t>(1, deadline - NowMs())), nullptr, &failure);
+        static_cast<gint>(std::max<std::int64_t>(1, deadline - MonotonicNowMs())), nullptr,
+        &failure);
     if (reply == nullptr) {
       *error = failure != nullptr ? failure->message : method;
       glib.g_clear_error(&failure);
@@ -230,9 +225,9 @@ std::unique_ptr<KWinWindows> KWinWindows::Connect(unsigned number, std::string* 
         p->done = true;
       },
       pending);
-  if (!bus->RunUntil([pending] { return pending->done; }, NowMs() + kConnectMs)) {
+  if (!bus->RunUntil([pending] { return pending->done; }, MonotonicNowMs() + kConnectMs)) {
     gio->g_cancellable_cancel(cancellable);
-    bus->RunUntil([pending] { return pending->done; }, NowMs() + 100);
+    bus->RunUntil([pending] { return pending->done; }, MonotonicNowMs() + 100);
   }
   gobject->g_object_unref(cancellable);
   const bool connected = pending->done && pending->connection != nullptr;
@@ -264,7 +259,7 @@ std::unique_ptr<KWinWindows> KWinWindows::Connect(unsigned number, std::string* 
   std::string failure;
   GVariant* owner = bus->Call(
       "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
-      glib->g_variant_new("(s)", "org.kde.KWin"), "(s)", NowMs() + kConnectMs, &failure);
+      glib->g_variant_new("(s)", "org.kde.KWin"), "(s)", MonotonicNowMs() + kConnectMs, &failure);
   if (owner == nullptr) {
     *why_not = "KWin is not on the session bus";
     return nullptr;
@@ -283,7 +278,7 @@ KWinWindows::~KWinWindows() = default;
 
 std::string KWinWindows::AskWindows() {
   Bus& bus = *bus_;
-  const std::int64_t deadline = NowMs() + kKWinAnswerMs;
+  const std::int64_t deadline = MonotonicNowMs() + kKWinAnswerMs;
   bus.token = std::to_string(getpid()) + "-" + std::to_string(++asked_);
   bus.answered = false;
   bus.refused_bytes = 0;
@@ -301,10 +296,7 @@ std::string KWinWindows::AskWindows() {
   const int fd = memfd_create("launcher-kwin-windows.js", MFD_CLOEXEC);
   if (fd < 0)
     Fail(std::string("cannot hold the script: ") + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
+  const UniqueFd owner(fd);
   if (write(fd, script.data(), script.size()) != static_cast<ssize_t>(script.size()))
     Fail(std::string("cannot hold the script: ") + std::strerror(errno));
   const std::string path = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);

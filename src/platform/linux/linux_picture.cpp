@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/linux/linux_gio.h"
+#include "platform/linux/linux_posix.h"
 #include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 
@@ -109,17 +110,6 @@ ssize_t ReadChunk(int fd, guchar* chunk) {
   }
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { close(fd_); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
- private:
-  int fd_;
-};
-
 // Closed (which a loader insists on) and let go on every way out.
 class Loader {
  public:
@@ -152,7 +142,7 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0)
     Raise(errno == EACCES || errno == EPERM ? kErrPermissionDenied : kErrFileNotFound);
-  const Descriptor file(fd);
+  const UniqueFd file(fd);
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
     Raise(kErrFileNotFound);

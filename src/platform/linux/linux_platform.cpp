@@ -18,6 +18,7 @@
 #include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_picture.h"
+#include "platform/linux/linux_posix.h"
 
 namespace launcher {
 
@@ -333,9 +334,7 @@ std::string LinuxPlatform::WindowListGap() {
 }
 
 std::int64_t LinuxPlatform::MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+  return MonotonicNowMs();
 }
 
 void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
@@ -374,6 +373,7 @@ void LinuxPlatform::RunEventLoop() {
 }
 
 void LinuxPlatform::EndProgram(int status) {
+  windows_.Close();
   std::fflush(nullptr);
   _exit(status);
 }

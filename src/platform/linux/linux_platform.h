@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/linux/linux_processes.h"
-#include "platform/linux/linux_window_sources.h"
+#include "platform/linux/linux_session_windows.h"
 #include "platform/platform.h"
 
 namespace launcher {
@@ -74,7 +74,7 @@ class LinuxPlatform : public Platform {
   // for the application alone (see the constructor).
   std::vector<std::string> handed_on_;
   ProcessTable processes_;
-  WindowSources windows_;
+  SessionWindows windows_;
 };
 
 // The civil date (proleptic Gregorian) of a count of days since 1970-01-01.

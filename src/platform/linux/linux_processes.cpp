@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/linux/linux_posix.h"
+
 namespace launcher {
 
 namespace {
@@ -24,17 +26,11 @@ constexpr std::size_t kMaxSlots = kSlotMask;
 
 // How long a listing that filled the caller's buffer is kept for the caller's
 // next, larger call.
-constexpr std::int64_t kListingReuseNs = 50'000'000;
+constexpr std::int64_t kListingReuseMs = 50;
 
 // The kernel marks the link of an executable that was removed or replaced.
 constexpr char kDeletedSuffix[] = " (deleted)";
 constexpr std::size_t kDeletedLength = sizeof kDeletedSuffix - 1;
-
-std::int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // The pid named by a /proc entry, or 0 for any other entry.
 std::uint32_t PidOf(const char* name) {
@@ -121,9 +117,9 @@ void ReapChildren() {
 bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint32_t* count) {
   // A caller whose buffer was too small asks again at once with a larger one;
   // it gets the same listing instead of a second walk of /proc.
-  const std::int64_t now = MonotonicNs();
+  const std::int64_t now = MonotonicNowMs();
   const bool reuse =
-      listing_pending_ && capacity > listing_capacity_ && now - listing_time_ns_ < kListingReuseNs;
+      listing_pending_ && capacity > listing_capacity_ && now - listing_time_ms_ < kListingReuseMs;
   if (!reuse) {
     // Once per walk, not per growth call: with many children each reap scans them all.
     ReapChildren();
@@ -138,7 +134,7 @@ bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint
         listing_.push_back(pid);
     }
     closedir(dir);
-    listing_time_ns_ = now;
+    listing_time_ms_ = now;
     // /proc lists in rising order; Open searches it.
     listing_sorted_ = std::is_sorted(listing_.begin(), listing_.end());
   }
@@ -154,7 +150,7 @@ bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint
 
 bool ProcessTable::IsProcess(std::uint32_t pid) const {
   // An id of a listing of this moment names a process: /proc lists no threads.
-  if (listing_sorted_ && MonotonicNs() - listing_time_ns_ < kListingReuseNs &&
+  if (listing_sorted_ && MonotonicNowMs() - listing_time_ms_ < kListingReuseMs &&
       std::binary_search(listing_.begin(), listing_.end(), pid))
     return true;
   const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u);

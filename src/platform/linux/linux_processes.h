@@ -52,7 +52,7 @@ class ProcessTable {
   std::vector<std::uint32_t> listing_;
   bool listing_pending_ = false;
   std::uint32_t listing_capacity_ = 0;
-  std::int64_t listing_time_ns_ = 0;
+  std::int64_t listing_time_ms_ = 0;
   bool listing_sorted_ = false;
   std::string link_;   // scratch buffer for readlink
   std::string found_;  // the path just read, before it gets a slot

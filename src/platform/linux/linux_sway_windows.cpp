@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/linux/linux_posix.h"
 #include "platform/runtime_error.h"
 
 namespace launcher {
@@ -24,38 +25,14 @@ constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr std::size_t kHeaderBytes = sizeof kMagic + 8;
 constexpr std::uint32_t kGetTree = 4;
 
-std::int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
-}
-
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
-  throw RuntimeError(kErrDeviceIo,
-                     DescribeError(kErrDeviceIo) + " (sway IPC at " + path + ": " + what + ")",
-                     kProjectSource);
+  FailSource("sway IPC at " + path, what);
 }
-
-// A socket that is closed when it goes.
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Waits until `fd` is ready for `events` or the deadline has passed.
 bool WaitFor(int fd, short events, std::int64_t deadline) {
   for (;;) {
-    const std::int64_t left = deadline - NowMs();
+    const std::int64_t left = deadline - MonotonicNowMs();
     if (left <= 0)
       return false;
     pollfd p{fd, events, 0};
@@ -83,17 +60,17 @@ std::string SwayWindows::SessionSocket() {
 }
 
 std::string SwayWindows::AskTree() const {
-  const std::int64_t deadline = NowMs() + kSwayAnswerMs;
+  const std::int64_t deadline = MonotonicNowMs() + kSwayAnswerMs;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path_.size() >= sizeof address.sun_path)
     Fail(path_, "the path is too long");
   std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-  const Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (socket.fd() < 0)
+  const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (socket.get() < 0)
     Fail(path_, std::strerror(errno));
-  if (connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-      (errno != EAGAIN || !WaitFor(socket.fd(), POLLOUT, deadline)))
+  if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      (errno != EAGAIN || !WaitFor(socket.get(), POLLOUT, deadline)))
     Fail(path_, std::string("cannot connect: ") + std::strerror(errno));
 
   // No payload: its length 0, then the type.
@@ -102,12 +79,13 @@ std::string SwayWindows::AskTree() const {
   request.append(reinterpret_cast<const char*>(fields), sizeof fields);
   std::size_t sent = 0;
   while (sent < request.size()) {
-    const ssize_t n = send(socket.fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    const ssize_t n =
+        send(socket.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       Fail(path_, std::string("cannot ask: ") + std::strerror(errno));
-    } else if (!WaitFor(socket.fd(), POLLOUT, deadline)) {
+    } else if (!WaitFor(socket.get(), POLLOUT, deadline)) {
       Fail(path_, "no answer within " + std::to_string(kSwayAnswerMs) + " ms");
     }
   }
@@ -117,14 +95,14 @@ std::string SwayWindows::AskTree() const {
   std::size_t got = 0;
   bool header = true;
   while (got < reply.size()) {
-    const ssize_t n = recv(socket.fd(), reply.data() + got, reply.size() - got, 0);
+    const ssize_t n = recv(socket.get(), reply.data() + got, reply.size() - got, 0);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
     } else if (n == 0) {
       Fail(path_, "the connection closed after " + std::to_string(got) + " bytes of the reply");
     } else if (errno != EAGAIN && errno != EINTR) {
       Fail(path_, std::string("cannot read the reply: ") + std::strerror(errno));
-    } else if (!WaitFor(socket.fd(), POLLIN, deadline)) {
+    } else if (!WaitFor(socket.get(), POLLIN, deadline)) {
       Fail(path_, "no answer within " + std::to_string(kSwayAnswerMs) + " ms");
     }
     if (header && got == kHeaderBytes) {

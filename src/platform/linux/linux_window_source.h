@@ -1,7 +1,7 @@
 // One place that tells the session's top-level windows and whose they are:
 // the X server (X11 programs, also under Xwayland), or a Wayland compositor
 // that tells its clients' windows (sway's IPC, KWin's scripting). The backend
-// asks every source the session offers (linux_window_sources.h).
+// asks every source the session offers (linux_session_windows.h).
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,9 @@ inline constexpr std::size_t kWindowTextBytes = std::size_t{64} * 1024;
 // `text` cut to at most `limit` bytes without splitting a UTF-8 character.
 std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
 
+// Raises 57 (Device I/O error) for a source that failed: "(<source>: <what>)".
+[[noreturn]] void FailSource(const std::string& source, const std::string& what);
+
 class WindowSource {
  public:
   virtual ~WindowSource() = default;
@@ -43,6 +46,9 @@ class WindowSource {
   // does not know (any more) has the facts of none: not visible, no title, no
   // process.
   virtual const WindowFacts& Facts(WindowHandle window) = 0;
+  // Leaves nothing of the launcher's behind in the desktop; called once, as
+  // the launcher ends. Bounded like a look.
+  virtual void Close() {}
 };
 
 // Handles of compositor windows carry a tag in their top bits: X11 ids never

@@ -1,10 +1,11 @@
-#include "platform/linux/linux_window_sources.h"
+#include "platform/linux/linux_session_windows.h"
 
 #include <cstdlib>
 
 #include "platform/linux/linux_kwin_windows.h"
 #include "platform/linux/linux_sway_windows.h"
 #include "platform/linux/linux_xcb.h"
+#include "platform/runtime_error.h"
 
 namespace launcher {
 
@@ -19,6 +20,11 @@ std::string CutText(std::string text, std::size_t limit) {
   return text;
 }
 
+void FailSource(const std::string& source, const std::string& what) {
+  throw RuntimeError(kErrDeviceIo, DescribeError(kErrDeviceIo) + " (" + source + ": " + what + ")",
+                     kProjectSource);
+}
+
 namespace {
 
 std::string Environment(const char* name) {
@@ -28,10 +34,10 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
-WindowSources::WindowSources() = default;
-WindowSources::~WindowSources() = default;
+SessionWindows::SessionWindows() = default;
+SessionWindows::~SessionWindows() = default;
 
-void WindowSources::Choose() {
+void SessionWindows::Choose() {
   chosen_ = true;
   // Wayland clients are known to the compositor alone.
   const bool wayland = !Environment("WAYLAND_DISPLAY").empty();
@@ -64,13 +70,13 @@ void WindowSources::Choose() {
   }
 }
 
-const std::string& WindowSources::Gap() {
+const std::string& SessionWindows::Gap() {
   if (!chosen_)
     Choose();
   return gap_;
 }
 
-void WindowSources::Enumerate(const std::function<bool(WindowHandle)>& visit) {
+void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
   if (!chosen_)
     Choose();
   // Every list is taken before the first visit: the visitor's own questions
@@ -88,12 +94,17 @@ void WindowSources::Enumerate(const std::function<bool(WindowHandle)>& visit) {
   }
 }
 
-const WindowFacts& WindowSources::Facts(WindowHandle window) {
+const WindowFacts& SessionWindows::Facts(WindowHandle window) {
   if ((window & kCompositorTag) == 0)
     return x11_.Facts(window);
   static const WindowFacts kNone;
   const std::size_t number = (window & ~kCompositorTag) >> kSourceShift;
   return number < compositors_.size() ? compositors_[number]->Facts(window) : kNone;
+}
+
+void SessionWindows::Close() {
+  for (const auto& source : compositors_)
+    source->Close();
 }
 
 }  // namespace launcher

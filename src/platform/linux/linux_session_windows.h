@@ -16,12 +16,12 @@
 
 namespace launcher {
 
-class WindowSources {
+class SessionWindows {
  public:
-  WindowSources();
-  ~WindowSources();
-  WindowSources(const WindowSources&) = delete;
-  WindowSources& operator=(const WindowSources&) = delete;
+  SessionWindows();
+  ~SessionWindows();
+  SessionWindows(const SessionWindows&) = delete;
+  SessionWindows& operator=(const SessionWindows&) = delete;
 
   // Why this session's window list cannot tell the application's window:
   // empty when it can. Chooses the sources on its first call.
@@ -32,6 +32,9 @@ class WindowSources {
   void Enumerate(const std::function<bool(WindowHandle)>& visit);
   // The facts of a window of any source, valid until the next question.
   const WindowFacts& Facts(WindowHandle window);
+
+  // Leaves nothing of the launcher's in the compositor (see WindowSource::Close).
+  void Close();
 
   X11Windows& x11() { return x11_; }
 
