@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace launcher {
 
@@ -21,6 +22,8 @@ struct LauncherState {
   bool gblnFailureReported = false;
   // The window wait has said once why this session's window list cannot tell.
   bool gblnWindowGapTraced = false;
+  // The reasons an incomplete window list was traced for, each once.
+  std::vector<std::string> gastrWindowTroubleTraced;
 };
 
 LauncherState& State();

@@ -1,5 +1,6 @@
 #include "core/waits.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "core/launcher_state.h"
@@ -36,6 +37,30 @@ bool WindowListCanTell() {
   return false;
 }
 
+// Passes in a row whose window list was incomplete before a running
+// application counts as having its window: one slow answer from a busy
+// compositor must not close the splash over an application that has not drawn
+// yet, but a source that fails every time must not hold it for a minute.
+constexpr int kIncompletePassesToGiveUp = 3;
+
+// At most this many reasons for an incomplete list are traced in one run.
+constexpr std::size_t kTroubleReasonsTraced = 16;
+
+// Whether the window list just taken may have missed the application's window
+// (WindowListTrouble); each reason is traced once per run.
+bool ListWasIncomplete() {
+  const std::string trouble = Sys().WindowListTrouble();
+  if (trouble.empty())
+    return false;
+  std::vector<std::string>& traced = State().gastrWindowTroubleTraced;
+  if (traced.size() < kTroubleReasonsTraced &&
+      std::find(traced.begin(), traced.end(), trouble) == traced.end()) {
+    traced.push_back(trouble);
+    WriteTrace("Window list incomplete (" + trouble + "): this pass cannot tell");
+  }
+  return true;
+}
+
 }  // namespace
 
 void Pause(double seconds) {
@@ -68,12 +93,20 @@ void subWaitForQUARVENAppOpen(std::int32_t pid,
   try {
     WriteTrace("Waiting for window of process ID: " + std::to_string(pid));
     std::int16_t attempt = 0;
+    int incomplete = 0;
     for (;;) {
       WriteTrace("Attempt " + std::to_string(attempt));
       if (!funIsAppRunning(pid, exe_path))
         return;
-      const bool window_found = !WindowListCanTell() ||
-                                IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
+      bool window_found = !WindowListCanTell() ||
+                          IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
+      if (window_found || !ListWasIncomplete()) {
+        incomplete = 0;
+      } else if (++incomplete == kIncompletePassesToGiveUp) {
+        WriteTrace("Window list incomplete at " + std::to_string(incomplete) +
+                   " passes in a row: a running application counts as having its window");
+        window_found = true;
+      }
       if (attempt == std::numeric_limits<std::int16_t>::max())
         Raise(kErrOverflow);
       ++attempt;

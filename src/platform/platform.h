@@ -116,6 +116,11 @@ class Platform {
   // Wayland compositor that tells no client, no display to ask): empty when
   // it can. The first call may choose where the window list looks.
   virtual std::string WindowListGap() = 0;
+  // Why the last enumeration did not see all of the session's windows (a
+  // compositor that failed, answered garbage or too late; an X server that did
+  // not answer in time): empty when it was whole. Such trouble is the
+  // desktop's, never the installation's, so it is no failure.
+  virtual std::string WindowListTrouble() = 0;
 
   // Milliseconds of a clock that only moves forward, whatever the wall clock does.
   virtual std::int64_t MonotonicMs() = 0;

@@ -8,9 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -658,6 +662,84 @@ INSTANTIATE_TEST_SUITE_P(Faults,
                                            EndCase{"splash_terminal_closed", true, SIGHUP}),
                          [](const ::testing::TestParamInfo<EndCase>& info) {
                            return std::string(info.param.name);
+                         });
+
+// The launcher started from a terminal as its foreground job, silent, and the
+// application reads that terminal (and writes it, also under "stty tostop"):
+// the application is nobody's background job, so job control never stops it.
+class TerminalJob : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TerminalJob, ApplicationReadingTheTerminalIsNeverStopped) {
+  const bool tostop = GetParam();
+  InstallDir dir("Quarven App");
+  With("[resources]\r\nname=Quarven\r\n", "lifetime_ms=8000\necho_stdin=1\n")(dir);
+  int master = -1;
+  int slave = -1;
+  termios modes{};
+  cfmakeraw(&modes);
+  modes.c_oflag |= OPOST | ONLCR;
+  modes.c_lflag |= ISIG | ICANON | (tostop ? TOSTOP : 0);
+  ASSERT_EQ(openpty(&master, &slave, nullptr, &modes, nullptr), 0);
+  const std::string launcher_path = dir.launcher();
+  const pid_t launcher = fork();
+  ASSERT_GE(launcher, 0);
+  if (launcher == 0) {
+    // As a shell starts a foreground job: its own session on the terminal.
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    tcsetpgrp(slave, getpid());
+    dup2(slave, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    execl(launcher_path.c_str(), launcher_path.c_str(), "-s", nullptr);
+    _exit(127);
+  }
+  close(slave);
+  ASSERT_TRUE(dir.ReadRecord("bin/xulrunner", 20s));
+  const std::string line = "typed\n";
+  ASSERT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  std::string answer;
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  WaitUntil(
+      [&] {
+        char chunk[256];
+        const ssize_t n = read(master, chunk, sizeof chunk);
+        if (n > 0)
+          answer.append(chunk, static_cast<std::size_t>(n));
+        return answer.find("typed") != std::string::npos;
+      },
+      10s);
+  EXPECT_NE(answer.find("typed"), std::string::npos) << "the application never answered:\n"
+                                                     << answer;
+  const auto app = RunningFrom(dir.root() + "/bin/xulrunner/quarven");
+  if (app) {
+    std::ifstream stat("/proc/" + std::to_string(*app) + "/stat");
+    std::string fields;
+    std::getline(stat, fields);
+    const std::size_t paren = fields.rfind(')');
+    ASSERT_NE(paren, std::string::npos);
+    EXPECT_NE(fields.substr(paren + 2, 1), "T") << "the application was stopped";
+  }
+  // Stopped, it would never end, and the silent launcher would wait for ever.
+  int status = 0;
+  const bool ended =
+      WaitUntil([&] { return waitpid(launcher, &status, WNOHANG) == launcher; }, 30s);
+  if (!ended) {
+    kill(launcher, SIGKILL);
+    waitpid(launcher, &status, 0);
+    if (app)
+      kill(*app, SIGKILL);
+  }
+  EXPECT_TRUE(ended) << "the silent launcher waits for ever";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(master);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults,
+                         TerminalJob,
+                         ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "tostop" : "plain");
                          });
 
 }  // namespace

@@ -229,6 +229,10 @@ std::string FakePlatform::WindowListGap() {
   return window_list_gap;
 }
 
+std::string FakePlatform::WindowListTrouble() {
+  return now_ms < window_list_trouble_until_ms ? window_list_trouble : std::string();
+}
+
 std::int64_t FakePlatform::MonotonicMs() {
   Check(FakeService::kMonotonicMs);
   return now_ms;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -167,6 +168,9 @@ class FakePlatform : public Platform {
   // What WindowListGap answers: why the window list cannot tell, or empty.
   std::string window_list_gap;
   int window_list_gap_calls = 0;
+  // What WindowListTrouble answers after an enumeration before the given time.
+  std::string window_list_trouble;
+  std::int64_t window_list_trouble_until_ms = std::numeric_limits<std::int64_t>::max();
   // A started program joins the process table and lives this long.
   std::int64_t started_app_lifetime_ms = kForever;
   // EnumProcesses fails and leaves the returned count untouched.
@@ -259,6 +263,7 @@ class FakePlatform : public Platform {
   std::string GetWindowText(WindowHandle window) override;
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
   std::string WindowListGap() override;
+  std::string WindowListTrouble() override;
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;
   void PumpEvents() override;

@@ -4,7 +4,16 @@ namespace launcher {
 
 namespace {
 DisplayLostHandler g_handler = nullptr;
+std::string g_in_use;
 }  // namespace
+
+void NoteDisplayInUse(const std::string& name) {
+  g_in_use = name;
+}
+
+bool DisplayInUse(const std::string& name) {
+  return !name.empty() && name == g_in_use;
+}
 
 void SetDisplayLostHandler(DisplayLostHandler handler) {
   g_handler = handler;

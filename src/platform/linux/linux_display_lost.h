@@ -13,6 +13,11 @@ using DisplayLostHandler = void (*)(const std::string& cause);
 // The handler the entry point sets; none at first.
 void SetDisplayLostHandler(DisplayLostHandler handler);
 
+// The toolkit opened its display `name` (the X display, or a Wayland socket's
+// name): from then on an X display of that name that cannot be reached is lost.
+void NoteDisplayInUse(const std::string& name);
+bool DisplayInUse(const std::string& name);
+
 // Runs the handler with `cause`; returns at once when none is set (a test
 // that drives the backend by itself, say).
 void ReportDisplayLost(const std::string& cause);

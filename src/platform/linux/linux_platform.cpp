@@ -171,12 +171,13 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGCHLD);
   posix_spawnattr_setsigdefault(&attr, &defaults);
-  // A process group of its own: what ends the launcher's job (Ctrl+C, the
-  // terminal closing, a signal to the job's group) must not end the
-  // application, which is meant to outlive the launcher.
-  posix_spawnattr_setpgroup(&attr, 0);
+  // A session of its own: what ends the launcher's job (Ctrl+C, the terminal
+  // closing, a signal to the job's group) must not end the application, which
+  // is meant to outlive the launcher; and, having no controlling terminal, it
+  // is nobody's background job, so reading or writing the terminal it
+  // inherited never stops it (SIGTTIN, SIGTTOU) while the launcher waits.
   posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
   // It inherits standard input, output and error and nothing else: no
   // descriptor of ours (the display's connections, say), nor one that was
@@ -331,6 +332,10 @@ std::uint32_t LinuxPlatform::GetWindowProcessId(WindowHandle window) {
 
 std::string LinuxPlatform::WindowListGap() {
   return windows_.Gap();
+}
+
+std::string LinuxPlatform::WindowListTrouble() {
+  return windows_.Trouble();
 }
 
 std::int64_t LinuxPlatform::MonotonicMs() {

@@ -51,6 +51,7 @@ class LinuxPlatform : public Platform {
   std::string GetWindowText(WindowHandle window) override;
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
   std::string WindowListGap() override;
+  std::string WindowListTrouble() override;
 
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;

@@ -95,6 +95,19 @@ std::vector<pid_t>& StartedChildren() {
   return children;
 }
 
+// The started children collected so far. Their ids are free for the system to
+// give again, and whatever runs under one of them later is not the process we
+// started: it is never listed nor opened, so it cannot pass for the application.
+std::vector<pid_t>& EndedChildren() {
+  static std::vector<pid_t> ended;
+  return ended;
+}
+
+bool IsEndedChild(std::uint32_t pid) {
+  const std::vector<pid_t>& ended = EndedChildren();
+  return std::find(ended.begin(), ended.end(), static_cast<pid_t>(pid)) != ended.end();
+}
+
 }  // namespace
 
 void NoteStartedChild(std::uint32_t pid) {
@@ -110,6 +123,8 @@ void ReapChildren() {
       done = waitpid(child, &status, WNOHANG);
     } while (done < 0 && errno == EINTR);
     // 0: still running; -1 ECHILD: collected already.
+    if (done != 0)
+      EndedChildren().push_back(child);
     return done != 0;
   });
 }
@@ -130,7 +145,7 @@ bool ProcessTable::ListIds(std::uint32_t* ids, std::uint32_t capacity, std::uint
       return false;
     while (const dirent* entry = readdir(dir)) {
       const std::uint32_t pid = PidOf(entry->d_name);
-      if (pid != 0)
+      if (pid != 0 && !IsEndedChild(pid))
         listing_.push_back(pid);
     }
     closedir(dir);
@@ -165,7 +180,7 @@ bool ProcessTable::IsProcess(std::uint32_t pid) const {
 }
 
 ProcessHandle ProcessTable::Open(std::uint32_t pid) {
-  if (pid == 0 || !ReadExeLink(pid, link_, found_) || !IsProcess(pid))
+  if (pid == 0 || IsEndedChild(pid) || !ReadExeLink(pid, link_, found_) || !IsProcess(pid))
     return 0;
   std::uint32_t index = 0;
   if (!free_.empty()) {

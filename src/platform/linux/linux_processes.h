@@ -65,7 +65,9 @@ bool ReadExeLink(std::uint32_t pid, std::string& scratch, std::string& path);
 // Notes a child the backend started, for ReapChildren to collect.
 void NoteStartedChild(std::uint32_t pid);
 
-// Collects the started children that have ended, so none stays a zombie.
+// Collects the started children that have ended, so none stays a zombie; the
+// id of one collected is never listed nor opened again, so that another
+// process given the same id is not taken for it.
 // Other children of the process (a library's helpers, or processes the
 // program that ran us left to us) are left to whoever waits for them.
 void ReapChildren();

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_session_windows.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/linux/linux_kwin_windows.h"
@@ -18,6 +19,48 @@ std::string CutText(std::string text, std::size_t limit) {
     --end;
   text.resize(end);
   return text;
+}
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    unsigned char low = 0x80;   // the second byte's range, which rules out
+    unsigned char high = 0xBF;  // overlong forms, surrogates and past U+10FFFF
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      low = lead == 0xE0 ? 0xA0 : 0x80;
+      high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      low = lead == 0xF0 ? 0x90 : 0x80;
+      high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    std::size_t good = length == 0 ? 0 : 1;
+    while (good > 0 && good < length && i + good < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + good]);
+      if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF))
+        break;
+      ++good;
+    }
+    if (length != 0 && good == length) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      // A lead byte and the continuation bytes that fit it are one bad
+      // character, as the Unicode standard advises.
+      out += "\xEF\xBF\xBD";
+      i += std::max<std::size_t>(good, 1);
+    }
+  }
+  return out;
 }
 
 void FailSource(const std::string& source, const std::string& what) {
@@ -81,13 +124,30 @@ void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
     Choose();
   // Every list is taken before the first visit: the visitor's own questions
   // may not disturb them, and a failing source fails before any window counts.
-  std::vector<WindowHandle> windows = x11_.TopLevel();
-  const auto x11_count = static_cast<std::ptrdiff_t>(windows.size());
+  trouble_.clear();
+  std::vector<WindowHandle> told;
+  // The X server is asked unless every compositor just told its X11 windows.
+  bool ask_x11 = compositors_.empty();
   for (const auto& source : compositors_) {
-    const std::vector<WindowHandle> more = source->TopLevel();
-    windows.insert(windows.end(), more.begin(), more.end());
+    // Whatever another program answers, it cannot fail the start: its
+    // windows are unknown for this look, and the X server is asked for its own.
+    try {
+      const std::vector<WindowHandle> more = source->TopLevel();
+      told.insert(told.end(), more.begin(), more.end());
+      ask_x11 = ask_x11 || !source->ToldX11();
+    } catch (const RuntimeError& failure) {
+      NoteTrouble(failure.description());
+      ask_x11 = true;
+    } catch (const std::exception& failure) {
+      NoteTrouble(failure.what());
+      ask_x11 = true;
+    }
   }
-  const X11Windows::Batch batch(x11_, {windows.begin(), windows.begin() + x11_count});
+  std::vector<WindowHandle> windows;
+  if (ask_x11)
+    windows = x11_.TopLevel();
+  const X11Windows::Batch batch(x11_, windows);
+  windows.insert(windows.end(), told.begin(), told.end());
   for (const WindowHandle window : windows) {
     if (!visit(window))
       return;
@@ -100,6 +160,17 @@ const WindowFacts& SessionWindows::Facts(WindowHandle window) {
   static const WindowFacts kNone;
   const std::size_t number = (window & ~kCompositorTag) >> kSourceShift;
   return number < compositors_.size() ? compositors_[number]->Facts(window) : kNone;
+}
+
+void SessionWindows::NoteTrouble(const std::string& description) {
+  // The source's own words, without the error's name around them.
+  const std::size_t open = description.find(" (");
+  std::string reason = open != std::string::npos && description.back() == ')'
+                           ? description.substr(open + 2, description.size() - open - 3)
+                           : description;
+  if (!trouble_.empty())
+    trouble_ += "; ";
+  trouble_ += reason;
 }
 
 void SessionWindows::Close() {

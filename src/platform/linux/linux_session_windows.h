@@ -28,8 +28,12 @@ class SessionWindows {
   const std::string& Gap();
 
   // Visits every source's top-level windows, X11 first, until `visit` says
-  // stop. A failing source fails the whole enumeration (RuntimeError).
+  // stop. A compositor that fails, answers garbage or too late is left out of
+  // this look, which Trouble() then names; only the X11 list's own failures
+  // (out of memory) fail the enumeration.
   void Enumerate(const std::function<bool(WindowHandle)>& visit);
+  // Why the last enumeration did not see every window: empty when it did.
+  const std::string& Trouble() const { return trouble_; }
   // The facts of a window of any source, valid until the next question.
   const WindowFacts& Facts(WindowHandle window);
 
@@ -40,12 +44,14 @@ class SessionWindows {
 
  private:
   void Choose();
+  void NoteTrouble(const std::string& description);
 
   X11Windows x11_;
   // Compositor sources by their number in handles.
   std::vector<std::unique_ptr<WindowSource>> compositors_;
   bool chosen_ = false;
   std::string gap_;
+  std::string trouble_;
 };
 
 }  // namespace launcher

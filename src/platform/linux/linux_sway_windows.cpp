@@ -44,6 +44,12 @@ bool WaitFor(int fd, short events, std::int64_t deadline) {
   }
 }
 
+// The string at `key`, empty when it is missing or of another type.
+std::string StringAt(const nlohmann::json& node, const char* key) {
+  const auto it = node.find(key);
+  return it != node.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 }  // namespace
 
 SwayWindows::SwayWindows(std::string socket_path, unsigned number)
@@ -66,12 +72,25 @@ std::string SwayWindows::AskTree() const {
   if (path_.size() >= sizeof address.sun_path)
     Fail(path_, "the path is too long");
   std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-  const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (socket.get() < 0)
-    Fail(path_, std::strerror(errno));
-  if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-      (errno != EAGAIN || !WaitFor(socket.get(), POLLOUT, deadline)))
-    Fail(path_, std::string("cannot connect: ") + std::strerror(errno));
+  UniqueFd socket;
+  // A Unix socket whose listen queue is full refuses at once (EAGAIN) rather
+  // than queueing the connection: a busy compositor is asked again until the
+  // deadline.
+  for (int delay_ms = 5;; delay_ms = std::min(delay_ms * 2, 100)) {
+    socket.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket.valid())
+      Fail(path_, std::strerror(errno));
+    if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+      break;
+    if (errno == EINPROGRESS && WaitFor(socket.get(), POLLOUT, deadline))
+      break;
+    if (errno != EAGAIN)
+      Fail(path_, std::string("cannot connect: ") + std::strerror(errno));
+    const std::int64_t left = deadline - MonotonicNowMs();
+    if (left <= 0)
+      Fail(path_, "its listen queue stayed full for " + std::to_string(kSwayAnswerMs) + " ms");
+    poll(nullptr, 0, static_cast<int>(std::min<std::int64_t>(delay_ms, left)));
+  }
 
   // No payload: its length 0, then the type.
   std::string request(kMagic, sizeof kMagic);
@@ -99,7 +118,7 @@ std::string SwayWindows::AskTree() const {
     if (n > 0) {
       got += static_cast<std::size_t>(n);
     } else if (n == 0) {
-      Fail(path_, "the connection closed after " + std::to_string(got) + " bytes of the reply");
+      Fail(path_, "the connection closed before the whole reply");
     } else if (errno != EAGAIN && errno != EINTR) {
       Fail(path_, std::string("cannot read the reply: ") + std::strerror(errno));
     } else if (!WaitFor(socket.get(), POLLIN, deadline)) {
@@ -114,8 +133,8 @@ std::string SwayWindows::AskTree() const {
       if (std::memcmp(reply.data(), kMagic, sizeof kMagic) != 0 || answered != kGetTree)
         Fail(path_, "the answer is no reply to GET_TREE");
       if (length > kSwayReplyBytes)
-        Fail(path_, "a reply of " + std::to_string(length) + " bytes, more than the " +
-                        std::to_string(kSwayReplyBytes) + " allowed");
+        Fail(path_,
+             "a reply of more than the " + std::to_string(kSwayReplyBytes) + " bytes allowed");
       reply.assign(length, '\0');
       got = 0;
     }
@@ -123,14 +142,13 @@ std::string SwayWindows::AskTree() const {
   return reply;
 }
 
-std::vector<std::pair<std::uint32_t, WindowFacts>> ParseSwayTree(const std::string& json,
-                                                                 std::uint32_t own_pid) {
-  const nlohmann::json tree = nlohmann::json::parse(json, nullptr, false);
-  if (tree.is_discarded() || !tree.is_object() || tree.value("type", "") != "root")
-    throw RuntimeError(kErrDeviceIo,
-                       DescribeError(kErrDeviceIo) + " (sway IPC: the reply is no window tree)",
-                       kProjectSource);
-  std::vector<std::pair<std::uint32_t, WindowFacts>> windows;
+SwayTree ParseSwayTree(const std::string& json, std::uint32_t own_pid) {
+  // Titles are passed on as the clients set them: an X11 client's may be
+  // Latin-1, which must not cost the whole tree.
+  const nlohmann::json tree = nlohmann::json::parse(ValidUtf8(json), nullptr, false);
+  if (tree.is_discarded() || !tree.is_object() || StringAt(tree, "type") != "root")
+    FailSource("sway IPC", "the reply is no window tree");
+  SwayTree result;
   // By hand, not by recursion: a tree nested deep enough must not end the
   // launcher by its stack.
   std::vector<const nlohmann::json*> pending{&tree};
@@ -146,35 +164,42 @@ std::vector<std::pair<std::uint32_t, WindowFacts>> ParseSwayTree(const std::stri
           pending.push_back(&*child);
       }
     }
-    const auto pid = node.find("pid");
     const auto id = node.find("id");
-    if (pid == node.end() || !pid->is_number_unsigned() || id == node.end() ||
-        !id->is_number_unsigned())
+    if (id == node.end() || !id->is_number_unsigned())
       continue;
-    // X11 windows under Xwayland: the X11 source tells them.
     const auto window = node.find("window");
-    if (node.value("shell", "") == "xwayland" || (window != node.end() && window->is_number()))
+    const bool x11 = StringAt(node, "shell") == "xwayland" ||
+                     (window != node.end() && window->is_number_unsigned());
+    const auto pid = node.find("pid");
+    const std::uint64_t process =
+        pid != node.end() && pid->is_number_unsigned() ? pid->get<std::uint64_t>() : 0;
+    if (process == 0 || process > 0xffffffffu) {
+      // An X11 view whose client sway cannot name (no _NET_WM_PID): only the
+      // X server can tell it. A container (no shell) is no view at all.
+      result.untold_x11 = result.untold_x11 || x11;
       continue;
-    const auto process = pid->get<std::uint64_t>();
-    if (process == 0 || process > 0xffffffffu || process == own_pid)
+    }
+    if (process == own_pid)
       continue;
     WindowFacts facts;
     // Every window in the tree is mapped; one on another workspace is still
     // shown as far as its application is concerned.
     facts.visible = true;
     facts.pid = static_cast<std::uint32_t>(process);
-    const auto name = node.find("name");
-    if (name != node.end() && name->is_string())
-      facts.title = CutText(name->get<std::string>());
-    windows.emplace_back(static_cast<std::uint32_t>(id->get<std::uint64_t>()), std::move(facts));
+    facts.title = CutText(StringAt(node, "name"));
+    result.windows.emplace_back(static_cast<std::uint32_t>(id->get<std::uint64_t>()),
+                                std::move(facts));
   }
-  return windows;
+  return result;
 }
 
 std::vector<WindowHandle> SwayWindows::TopLevel() {
   windows_.clear();
   std::vector<WindowHandle> handles;
-  for (auto& [id, facts] : ParseSwayTree(AskTree(), static_cast<std::uint32_t>(getpid()))) {
+  told_x11_ = false;
+  SwayTree tree = ParseSwayTree(AskTree(), static_cast<std::uint32_t>(getpid()));
+  told_x11_ = !tree.untold_x11;
+  for (auto& [id, facts] : tree.windows) {
     const WindowHandle handle = CompositorHandle(number_, id);
     if (windows_.emplace(handle, std::move(facts)).second)
       handles.push_back(handle);

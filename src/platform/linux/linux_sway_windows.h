@@ -1,6 +1,6 @@
 // Wayland windows as sway tells them through its IPC (the i3-compatible one,
 // at $SWAYSOCK or $I3SOCK): one GET_TREE per look, whose reply gives each
-// window's process id. X11 windows in the tree are left to the X11 source.
+// window's process id, X11 windows under Xwayland included.
 #pragma once
 
 #include <string>
@@ -26,6 +26,7 @@ class SwayWindows : public WindowSource {
 
   std::vector<WindowHandle> TopLevel() override;
   const WindowFacts& Facts(WindowHandle window) override;
+  bool ToldX11() const override { return told_x11_; }
 
  private:
   // The tree as JSON text; raises 57 when sway does not answer in time, or
@@ -35,11 +36,18 @@ class SwayWindows : public WindowSource {
   std::string path_;
   unsigned number_;
   std::unordered_map<WindowHandle, WindowFacts> windows_;
+  bool told_x11_ = false;
 };
 
-// The windows of a GET_TREE reply: native (not X11) views with a process,
-// but not those of `own_pid`. Raises 57 for what is no such tree.
-std::vector<std::pair<std::uint32_t, WindowFacts>> ParseSwayTree(const std::string& json,
-                                                                 std::uint32_t own_pid);
+// What a GET_TREE reply tells: its views with a process, but not those of
+// `own_pid`, by sway's id; and whether an X11 view was listed without one.
+struct SwayTree {
+  std::vector<std::pair<std::uint32_t, WindowFacts>> windows;
+  bool untold_x11 = false;
+};
+
+// Reads any bytes: invalid UTF-8 is replaced, fields of unexpected types are
+// left out. Raises 57 for what is no tree at all.
+SwayTree ParseSwayTree(const std::string& json, std::uint32_t own_pid);
 
 }  // namespace launcher

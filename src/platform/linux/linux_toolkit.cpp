@@ -96,6 +96,10 @@ bool OpenToolkitDisplay(const Toolkit& toolkit) {
     return false;
   static const bool installed = [&toolkit] {
     toolkit.xlib.XSetIOErrorHandler(&OnLostConnection);
+    if (GdkDisplay* display = toolkit.gdk.gdk_display_get_default()) {
+      const char* name = toolkit.gdk.gdk_display_get_name(display);
+      NoteDisplayInUse(name != nullptr ? name : "");
+    }
     return true;
   }();
   return installed;

@@ -64,6 +64,7 @@ struct GtkLibrary {
   X(gdk_x11_screen_get_type)                \
   X(gdk_x11_screen_get_window_manager_name) \
   X(gdk_display_get_default)                \
+  X(gdk_display_get_name)                   \
   X(gdk_display_get_primary_monitor)        \
   X(gdk_display_get_monitor)                \
   X(gdk_monitor_get_geometry)               \

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/form.h"
@@ -31,6 +32,10 @@ inline constexpr std::size_t kWindowTextBytes = std::size_t{64} * 1024;
 // `text` cut to at most `limit` bytes without splitting a UTF-8 character.
 std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
 
+// `text` with every byte that is not part of a valid UTF-8 character replaced
+// by U+FFFD: other programs' texts (an ICCCM title is Latin-1) are read, not refused.
+std::string ValidUtf8(std::string_view text);
+
 // Raises 57 (Device I/O error) for a source that failed: "(<source>: <what>)".
 [[noreturn]] void FailSource(const std::string& source, const std::string& what);
 
@@ -49,6 +54,10 @@ class WindowSource {
   // Leaves nothing of the launcher's behind in the desktop; called once, as
   // the launcher ends. Bounded like a look.
   virtual void Close() {}
+  // Whether the last look listed the session's X11 windows too, each with its
+  // process: the X server then need not be asked, and an Xwayland that starts
+  // on demand is not woken for the window list.
+  virtual bool ToldX11() const { return false; }
 };
 
 // Handles of compositor windows carry a tag in their top bits: X11 ids never

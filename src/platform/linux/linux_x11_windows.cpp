@@ -97,6 +97,12 @@ xcb_connection_t* X11Windows::Connection() {
     xcb_connection_t* connection = x.xcb_connect(nullptr, nullptr);
     if (x.xcb_connection_has_error(connection) != 0) {
       x.xcb_disconnect(connection);
+      // The display the splash was shown on has gone, whenever this first
+      // look happens to come: that is a lost display, not a session without one.
+      const char* display = std::getenv("DISPLAY");
+      if (display != nullptr && DisplayInUse(display))
+        ReportDisplayLost(std::string("the connection to the X display ") + display +
+                          " was lost (it cannot be reached any more)");
       return nullptr;
     }
     connection_ = connection;
