@@ -212,6 +212,56 @@ TEST_F(WaitsTest, SessionThatCannotTellIsNeverAskedForWindows) {
   EXPECT_TRUE(fake.boxes.empty()) << "the window list was asked after all";
 }
 
+struct IncompleteCase {
+  const char* name;
+  std::int64_t trouble_until_ms;  // the window list is incomplete before this
+  std::int64_t window_at_ms;      // -1: the application never shows one
+  std::size_t attempts;
+  bool given_up;
+};
+
+void PrintTo(const IncompleteCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class IncompleteList : public WaitsTest, public ::testing::WithParamInterface<IncompleteCase> {};
+
+// A pass whose list missed some windows (a compositor failing or too slow) is
+// no failure and no sight of the window; three in a row count as the window
+// shown, so that a broken compositor holds the splash a few seconds, not a minute.
+TEST_P(IncompleteList, IsNoFailureAndEndsTheWaitAfterThreePassesInARow) {
+  const IncompleteCase& c = GetParam();
+  StartApp();
+  fake.window_list_trouble = "sway IPC: no answer within 2000 ms";
+  fake.window_list_trouble_until_ms = c.trouble_until_ms;
+  if (c.window_at_ms >= 0)
+    fake.AddWindow(0x10, kPid, "Quarven").appear_ms = c.window_at_ms;
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts().size(), c.attempts);
+  const auto messages = fake.TraceMessages();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                       "Window list incomplete (sway IPC: no answer within 2000 ms): this pass "
+                       "cannot tell"),
+            c.trouble_until_ms > 0 && c.window_at_ms != 0 ? 1 : 0);
+  EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                       "Window list incomplete at 3 passes in a row: a running application counts "
+                       "as having its window"),
+            c.given_up ? 1 : 0);
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases,
+    IncompleteList,
+    ::testing::Values(IncompleteCase{"every_pass", kForever, -1, 3, true},
+                      IncompleteCase{"window_seen_all_the_same", kForever, 0, 1, false},
+                      IncompleteCase{"two_passes_then_whole", 2000, -1, 61, false},
+                      IncompleteCase{"one_pass_then_the_window", 500, 3000, 4, false},
+                      IncompleteCase{"never", 0, -1, 61, false}),
+    [](const ::testing::TestParamInfo<IncompleteCase>& info) {
+      return std::string(info.param.name);
+    });
+
 TEST_F(WaitsTest, SilentRunWaitsForTheEndWithoutAnyWindow) {
   fake.command_line = "-s";
   fake.started_app_lifetime_ms = 8000;
