@@ -152,6 +152,33 @@ TEST_F(ProcessSnapshot, EndedChildIsReapedAndGone) {
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
 }
 
+// The system may give the ended application's id to another process at once
+// (a small pid_max, a busy machine): that process is not the application.
+TEST_F(ProcessSnapshot, IdOfTheEndedApplicationIsNeverTakenForIt) {
+  const pid_t pid = platform_.StartProgram("\"/bin/true\"", 1);
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsZombie(pid); }, 10s));
+  funGetPoccessList(true);  // collects it
+  ASSERT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+  // The kernel gives the id after the last one given, when it is free.
+  pid_t other = -1;
+  for (int i = 0; i < 20 && other != pid; ++i) {
+    if (other > 0)
+      Stop(other);
+    std::ofstream last("/proc/sys/kernel/ns_last_pid");
+    last << pid - 1 << std::flush;
+    if (!last)
+      GTEST_SKIP() << "the next process id cannot be chosen here (it takes root)";
+    other = Spawn({"/bin/sleep", "30"});
+  }
+  ChildGuard guard(other);
+  if (other != pid)
+    GTEST_SKIP() << "the id was taken by another process each time";
+  ASSERT_TRUE(WaitUntil([&] { return ExeLink(pid) == RealPath("/bin/sleep"); }, 10s));
+  EXPECT_FALSE(funIsAppRunning(pid, "/nonexistent/quarven"));
+  EXPECT_EQ(platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(pid)), 0u);
+}
+
 struct ReapCase {
   const char* name;
   void (*call)(LinuxPlatform&);
