@@ -92,6 +92,9 @@ struct BoxCase {
   bool app_installed;
   std::string title;
   std::string text;
+  // The desktop's start-up id handed to the launcher, which the box carries
+  // when the start failed: the launch feedback ends and the box may take the focus.
+  std::string startup_id = {};
 };
 
 void PrintTo(const BoxCase& c, std::ostream* out) {
@@ -108,7 +111,10 @@ TEST_P(StartupErrorBox, ShowsLocalizedTextAndEndsAfterOk) {
     dir.InstallProbe("bin/xulrunner/quarven");
   X11Windows x11;
 
-  ChildProcess launcher(dir.launcher(), c.args, LauncherEnvironment(c.language));
+  std::vector<std::string> environment = c.language;
+  if (!c.startup_id.empty())
+    environment.push_back("DESKTOP_STARTUP_ID=" + c.startup_id);
+  ChildProcess launcher(dir.launcher(), c.args, LauncherEnvironment(environment));
   const auto dialog = AccessibleDialog::WaitFor(launcher.pid(), 20s);
   ASSERT_TRUE(dialog) << "no dialog of the launcher within 20 s; it "
                       << (launcher.Running() ? "is still running" : "has ended") << " and said:\n"
@@ -117,9 +123,12 @@ TEST_P(StartupErrorBox, ShowsLocalizedTextAndEndsAfterOk) {
   // GTK gives a message dialog the accessible name of its kind, not its title;
   // the title is what the window tells the window manager.
   std::vector<std::string> titles;
-  for (const ProcessWindow& window : x11.WindowsOf(launcher.pid()))
-    if (window.viewable && !window.title.empty())
+  for (const ProcessWindow& window : x11.WindowsOf(launcher.pid())) {
+    if (window.viewable && !window.title.empty()) {
       titles.push_back(window.title);
+      EXPECT_EQ(window.startup_id, c.startup_id);
+    }
+  }
   EXPECT_EQ(titles, std::vector<std::string>{c.title}) << "shown, titled windows of the launcher";
 
   ASSERT_EQ(dialog->labels().size(), 1u) << "the box holds one text";
@@ -148,6 +157,14 @@ INSTANTIATE_TEST_SUITE_P(
                 false,
                 "QUARVENlauncher startup error",
                 English("QUARVENlauncher", kMissingApp)},
+        BoxCase{"missing_app_with_a_startup_id",
+                {},
+                {"LANG=C"},
+                kNoSplash,
+                false,
+                "QUARVENlauncher startup error",
+                English("QUARVENlauncher", kMissingApp),
+                "launcher-test-1234_TIME5678"},
         BoxCase{"missing_app_display_name",
                 {},
                 {"LANG=en_US.UTF-8"},

@@ -57,8 +57,9 @@ long CreatorPid(Display* display, Window window) {
   return pid;
 }
 
-std::string NetWmName(Display* display, Window window) {
-  static const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+// A UTF8_STRING property of the window; empty when it has none.
+std::string Utf8Property(Display* display, Window window, const char* name) {
+  const Atom net_wm_name = XInternAtom(display, name, False);
   static const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
   Atom type = None;
   int format = 0;
@@ -125,7 +126,8 @@ std::vector<ProcessWindow> X11Windows::WindowsOf(pid_t pid) {
         entry.id = window;
         entry.viewable = XGetWindowAttributes(display, window, &attributes) != 0 &&
                          attributes.map_state == IsViewable;
-        entry.title = NetWmName(display, window);
+        entry.title = Utf8Property(display, window, "_NET_WM_NAME");
+        entry.startup_id = Utf8Property(display, window, "_NET_STARTUP_ID");
         found.push_back(entry);
       }
       walk(window);

@@ -10,8 +10,9 @@ namespace launcher::testing {
 
 struct ProcessWindow {
   unsigned long id = 0;
-  bool viewable = false;  // mapped, and all its ancestors too
-  std::string title;      // _NET_WM_NAME, empty when it has none
+  bool viewable = false;   // mapped, and all its ancestors too
+  std::string title;       // _NET_WM_NAME, empty when it has none
+  std::string startup_id;  // _NET_STARTUP_ID, the start it ends the desktop's feedback of
 };
 
 class X11Windows {

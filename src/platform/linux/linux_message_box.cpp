@@ -13,7 +13,10 @@ constexpr int kIconCritical = 16;
 
 }  // namespace
 
-int RunMessageDialog(const std::string& text, const std::string& title, int style) {
+int RunMessageDialog(const std::string& text,
+                     const std::string& title,
+                     int style,
+                     const std::string& startup_id) {
   const Toolkit* tk = TryLoadToolkit();
   if (tk == nullptr || !OpenToolkitDisplay(*tk)) {
     // Nowhere to show it: the text must not be lost, and the reason is told.
@@ -27,6 +30,8 @@ int RunMessageDialog(const std::string& text, const std::string& title, int styl
   GtkWidget* dialog = tk->gtk.gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type,
                                                      GTK_BUTTONS_OK, "%s", text.c_str());
   tk->gtk.gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+  if (!startup_id.empty())
+    tk->gtk.gtk_window_set_startup_id(GTK_WINDOW(dialog), startup_id.c_str());
   tk->gtk.gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   tk->gtk.gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   tk->gtk.gtk_dialog_run(GTK_DIALOG(dialog));

@@ -203,6 +203,7 @@ std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*
           : error == EACCES || error == EPERM ? kErrPermissionDenied
                                               : kErrInvalidCall);
   NoteStartedChild(static_cast<std::uint32_t>(pid));
+  started_ = true;
   return static_cast<std::int32_t>(pid);
 }
 
@@ -256,7 +257,20 @@ int LinuxPlatform::UserLanguage() {
 }
 
 int LinuxPlatform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
-  return RunMessageDialog(text, title, style);
+  // A start that failed leaves the desktop's id unspent: the box takes it,
+  // once, so that the launch feedback ends and the box gets the focus.
+  std::string startup_id;
+  if (!started_) {
+    for (const char* name : kHandedOn) {
+      const std::string prefix = std::string(name) + "=";
+      for (const std::string& entry : handed_on_) {
+        if (startup_id.empty() && entry.rfind(prefix, 0) == 0)
+          startup_id = entry.substr(prefix.size());
+      }
+    }
+    handed_on_.clear();
+  }
+  return RunMessageDialog(text, title, style, startup_id);
 }
 
 bool LinuxPlatform::EnumProcesses(std::uint32_t* ids,

@@ -74,6 +74,7 @@ class LinuxPlatform : public Platform {
   // The start-up id and activation token the desktop gave us, "NAME=value",
   // for the application alone (see the constructor).
   std::vector<std::string> handed_on_;
+  bool started_ = false;
   ProcessTable processes_;
   SessionWindows windows_;
 };

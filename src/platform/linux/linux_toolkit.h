@@ -31,6 +31,7 @@ namespace launcher {
   X(gtk_window_set_skip_taskbar_hint) \
   X(gtk_window_set_skip_pager_hint)   \
   X(gtk_window_set_title)             \
+  X(gtk_window_set_startup_id)        \
   X(gtk_window_set_keep_above)        \
   X(gtk_window_set_position)          \
   X(gtk_window_resize)                \
