@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "platform/linux/linux_kwin_windows.h"
+#include "platform/linux/linux_posix.h"
 #include "platform/linux/linux_sway_windows.h"
 #include "platform/linux/linux_xcb.h"
 #include "platform/runtime_error.h"
@@ -75,6 +81,31 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// The name of the program that serves the Wayland display `display` (a name
+// under XDG_RUNTIME_DIR, or a path), told by the kernel from its socket rather
+// than guessed from variables any program may set; empty when unknown.
+std::string CompositorProgram(const std::string& display) {
+  const std::string path =
+      display.front() == '/' ? display : Environment("XDG_RUNTIME_DIR") + "/" + display;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path)
+    return {};
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  // Connected and left at once, without a word of the protocol.
+  if (!socket.valid() ||
+      connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
+    return {};
+  std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
 }  // namespace
 
 SessionWindows::SessionWindows() = default;
@@ -83,24 +114,36 @@ SessionWindows::~SessionWindows() = default;
 void SessionWindows::Choose() {
   chosen_ = true;
   // Wayland clients are known to the compositor alone.
-  const bool wayland = !Environment("WAYLAND_DISPLAY").empty();
-  std::string why_not;
-  if (wayland) {
+  const std::string wayland_display = Environment("WAYLAND_DISPLAY");
+  if (!wayland_display.empty()) {
+    const std::string compositor = CompositorProgram(wayland_display);
+    const std::string desktop = Environment("XDG_CURRENT_DESKTOP");
     const auto number = static_cast<unsigned>(compositors_.size());
+    std::string why_not;
+    // Plasma starts KWin through a wrapper that holds the socket
+    // ("kwin_wayland_wrapper", cut to 15 characters by the kernel).
+    const bool kwin = compositor.rfind("kwin_wayland", 0) == 0 ||
+                      (compositor.empty() && desktop.find("KDE") != std::string::npos);
     if (std::string socket = SwayWindows::SessionSocket(); !socket.empty())
       compositors_.push_back(std::make_unique<SwayWindows>(std::move(socket), number));
-    else if (auto kwin = KWinWindows::Connect(number, &why_not))
-      compositors_.push_back(std::move(kwin));
-  }
-  if (!compositors_.empty())
-    return;
-  if (wayland) {
-    const std::string desktop = Environment("XDG_CURRENT_DESKTOP");
-    gap_ = "the Wayland compositor" + (desktop.empty() ? "" : " of " + desktop) +
-           " tells no client whose window is whose";
-    // Where KWin could have been asked but was not reached, say why.
-    if (why_not.find("KWin is not") == std::string::npos)
-      gap_ += "; " + why_not;
+    else if (auto source = kwin ? KWinWindows::Connect(number, &why_not) : nullptr)
+      compositors_.push_back(std::move(source));
+    if (!compositors_.empty())
+      return;
+    const std::string name = !desktop.empty()      ? "of " + desktop
+                             : !compositor.empty() ? compositor
+                                                   : "";
+    const std::string which = "the Wayland compositor" + (name.empty() ? "" : " " + name);
+    if (kwin) {
+      gap_ = "KWin cannot be asked whose window is whose: " + why_not;
+    } else if (desktop.find("GNOME") != std::string::npos || compositor == "gnome-shell" ||
+               compositor == "weston") {
+      gap_ = which + " tells no client whose window is whose";
+    } else {
+      // It may well tell (Hyprland, niri and wayfire do, each its own way),
+      // but the launcher has no way to ask it.
+      gap_ = which + " is not supported: the launcher cannot ask it whose window is whose";
+    }
     return;
   }
   // An X11 session: the X server knows every window, where it can be reached.
