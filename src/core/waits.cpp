@@ -25,16 +25,20 @@ WindowHandle SplashWindow() {
 // whose, or no display to ask), a running application counts as having its
 // window, so the splash closes after its duration instead of standing over the
 // application for a minute; the reason is traced once.
-bool WindowListCanTell() {
+// An application whose windows the list can tell all the same (an X11 client
+// under a compositor that tells nothing) has its window waited for.
+bool WindowListCanTell(std::int32_t pid) {
   const std::string gap = Sys().WindowListGap();
   if (gap.empty())
     return true;
+  const bool sees = pid > 0 && Sys().WindowListSeesProcess(static_cast<std::uint32_t>(pid));
   if (!State().gblnWindowGapTraced) {
     State().gblnWindowGapTraced = true;
-    WriteTrace("Window list cannot be read in this session (" + gap +
-               "): a running application counts as having its window");
+    WriteTrace("Window list cannot be read in this session (" + gap + ")" +
+               (sees ? ", but the application is an X11 client: its window is waited for"
+                     : ": a running application counts as having its window"));
   }
-  return false;
+  return sees;
 }
 
 // Passes in a row whose window list was incomplete before a running
@@ -98,7 +102,7 @@ void subWaitForQUARVENAppOpen(std::int32_t pid,
       WriteTrace("Attempt " + std::to_string(attempt));
       if (!funIsAppRunning(pid, exe_path))
         return;
-      bool window_found = !WindowListCanTell() ||
+      bool window_found = !WindowListCanTell(pid) ||
                           IsAppInList(funGetWindowList(SplashWindow(), true), pid, exe_path);
       if (window_found || !ListWasIncomplete()) {
         incomplete = 0;

@@ -121,6 +121,10 @@ class Platform {
   // not answer in time): empty when it was whole. Such trouble is the
   // desktop's, never the installation's, so it is no failure.
   virtual std::string WindowListTrouble() = 0;
+  // Where the session's window list cannot tell (WindowListGap), whether it
+  // can still tell the windows of process `pid`: an X11 client, whose windows
+  // the X server (Xwayland) shows with their process.
+  virtual bool WindowListSeesProcess(std::uint32_t pid) = 0;
 
   // Milliseconds of a clock that only moves forward, whatever the wall clock does.
   virtual std::int64_t MonotonicMs() = 0;

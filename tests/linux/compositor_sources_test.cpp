@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -30,6 +31,7 @@
 #include "platform/linux/linux_sway_windows.h"
 #include "platform/runtime_error.h"
 #include "procmanager/window_list.h"
+#include "x_session.h"
 
 namespace launcher {
 namespace {
@@ -571,36 +573,80 @@ INSTANTIATE_TEST_SUITE_P(
                     "the X display :31999 cannot be reached"}),
     [](const ::testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
 
+// The variables given, set (an empty value: unset) for as long as it lives,
+// with a Linux backend made under them.
+class ScopedSession {
+ public:
+  explicit ScopedSession(const std::vector<std::pair<const char*, std::string>>& variables) {
+    for (const auto& [name, value] : variables) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+      if (value.empty())
+        unsetenv(name);
+      else
+        setenv(name, value.c_str(), 1);
+    }
+    platform_ = std::make_unique<LinuxPlatform>(1, argv_);
+    InstallPlatform(platform_.get());
+  }
+  ~ScopedSession() {
+    InstallPlatform(nullptr);
+    platform_.reset();
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+  }
+  ScopedSession(const ScopedSession&) = delete;
+  ScopedSession& operator=(const ScopedSession&) = delete;
+  LinuxPlatform& platform() { return *platform_; }
+
+ private:
+  char name_[8] = "session";
+  char* argv_[2] = {name_, nullptr};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::unique_ptr<LinuxPlatform> platform_;
+};
+
 // A compositor that answers garbage costs its windows for that look, never the
 // start: the list is taken, and the trouble is told for the wait to weigh.
 TEST(SessionTrouble, CompositorThatFailsIsTroubleNotAFailure) {
   FakeSway sway([] { return FakeSway::Message(4, "{\"nodes\": [1"); });
-  const std::vector<std::pair<const char*, std::string>> wanted = {
-      {"WAYLAND_DISPLAY", "wayland-9"}, {"SWAYSOCK", sway.path()}, {"DISPLAY", ""}};
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-  for (const auto& [name, value] : wanted) {
-    const char* old = std::getenv(name);
-    saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-    if (value.empty())
-      unsetenv(name);
-    else
-      setenv(name, value.c_str(), 1);
-  }
-  char name[] = "trouble";
-  char* argv[] = {name, nullptr};
-  LinuxPlatform platform(1, argv);
-  InstallPlatform(&platform);
-  EXPECT_EQ(platform.WindowListGap(), "");
+  ScopedSession session(
+      {{"WAYLAND_DISPLAY", "wayland-9"}, {"SWAYSOCK", sway.path()}, {"DISPLAY", ""}});
+  EXPECT_EQ(session.platform().WindowListGap(), "");
   const ProcList list = funGetWindowList(0, true);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].lngPID, 0);
-  EXPECT_EQ(platform.WindowListTrouble(), "sway IPC: the reply is no window tree");
-  InstallPlatform(nullptr);
-  for (const auto& [n, value] : saved) {
-    if (value)
-      setenv(n.c_str(), value->c_str(), 1);
-    else
-      unsetenv(n.c_str());
+  EXPECT_EQ(session.platform().WindowListTrouble(), "sway IPC: the reply is no window tree");
+}
+
+// Under a compositor that tells nothing, an X11 client is told by the kernel
+// from its sockets, and only then is the X server asked: a process that holds
+// no X connection never makes the launcher open one.
+TEST(SessionTrouble, X11ClientIsSeenWhereTheCompositorTellsNothing) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "runs under xvfb-run";
+  // An X11 client that stays, and a process that is none.
+  ChildProcess client("xev", {"-root"}, testing::EnvironmentWith({}, {}));
+  ChildProcess other("sleep", {"30"}, {});
+  {
+    ScopedSession session({{"WAYLAND_DISPLAY", "wayland-9"},
+                           {"SWAYSOCK", ""},
+                           {"I3SOCK", ""},
+                           {"XDG_CURRENT_DESKTOP", "GNOME"},
+                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}});
+    LinuxPlatform& platform = session.platform();
+    EXPECT_NE(platform.WindowListGap(), "");
+    EXPECT_FALSE(platform.WindowListSeesProcess(static_cast<std::uint32_t>(other.pid())));
+    funGetWindowList(0, true);
+    EXPECT_EQ(platform.x11().error_count(), 0u);
+    EXPECT_FALSE(platform.x11().connected_yet()) << "the X server was asked for nothing";
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] { return platform.WindowListSeesProcess(static_cast<std::uint32_t>(client.pid())); },
+        10s));
+    EXPECT_TRUE(platform.x11().connected_yet());
   }
 }
 

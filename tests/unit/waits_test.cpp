@@ -262,6 +262,24 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+// Where the session cannot tell, an application it can tell all the same (an
+// X11 client, whose windows the X server shows) has its window waited for.
+TEST_F(WaitsTest, ApplicationTheSessionCanTellAllTheSameHasItsWindowWaitedFor) {
+  fake.window_list_gap = "the Wayland compositor of GNOME tells no client whose window is whose";
+  fake.window_list_sees = {kPid};
+  StartApp();
+  fake.AddWindow(0x10, kPid, "Quarven").appear_ms = 3000;
+  subWaitForQUARVENAppOpen(kPid, kApp, 60);
+  EXPECT_EQ(Attempts().size(), 4u);
+  const auto messages = fake.TraceMessages();
+  EXPECT_EQ(
+      std::count(messages.begin(), messages.end(),
+                 "Window list cannot be read in this session (the Wayland compositor of GNOME "
+                 "tells no client whose window is whose), but the application is an X11 "
+                 "client: its window is waited for"),
+      1);
+}
+
 TEST_F(WaitsTest, SilentRunWaitsForTheEndWithoutAnyWindow) {
   fake.command_line = "-s";
   fake.started_app_lifetime_ms = 8000;

@@ -229,6 +229,10 @@ std::string FakePlatform::WindowListGap() {
   return window_list_gap;
 }
 
+bool FakePlatform::WindowListSeesProcess(std::uint32_t pid) {
+  return std::find(window_list_sees.begin(), window_list_sees.end(), pid) != window_list_sees.end();
+}
+
 std::string FakePlatform::WindowListTrouble() {
   return now_ms < window_list_trouble_until_ms ? window_list_trouble : std::string();
 }

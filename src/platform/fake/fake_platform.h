@@ -170,6 +170,8 @@ class FakePlatform : public Platform {
   int window_list_gap_calls = 0;
   // What WindowListTrouble answers after an enumeration before the given time.
   std::string window_list_trouble;
+  // The processes WindowListSeesProcess answers true for.
+  std::vector<std::uint32_t> window_list_sees;
   std::int64_t window_list_trouble_until_ms = std::numeric_limits<std::int64_t>::max();
   // A started program joins the process table and lives this long.
   std::int64_t started_app_lifetime_ms = kForever;
@@ -264,6 +266,7 @@ class FakePlatform : public Platform {
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
   std::string WindowListGap() override;
   std::string WindowListTrouble() override;
+  bool WindowListSeesProcess(std::uint32_t pid) override;
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;
   void PumpEvents() override;

@@ -348,6 +348,10 @@ std::string LinuxPlatform::WindowListGap() {
   return windows_.Gap();
 }
 
+bool LinuxPlatform::WindowListSeesProcess(std::uint32_t pid) {
+  return windows_.SeesProcess(pid);
+}
+
 std::string LinuxPlatform::WindowListTrouble() {
   return windows_.Trouble();
 }

@@ -52,6 +52,7 @@ class LinuxPlatform : public Platform {
   std::uint32_t GetWindowProcessId(WindowHandle window) override;
   std::string WindowListGap() override;
   std::string WindowListTrouble() override;
+  bool WindowListSeesProcess(std::uint32_t pid) override;
 
   std::int64_t MonotonicMs() override;
   void Sleep(std::uint32_t milliseconds) override;

@@ -11,6 +11,7 @@
 #include "platform/linux/linux_kwin_windows.h"
 #include "platform/linux/linux_posix.h"
 #include "platform/linux/linux_sway_windows.h"
+#include "platform/linux/linux_x11_clients.h"
 #include "platform/linux/linux_xcb.h"
 #include "platform/runtime_error.h"
 
@@ -130,6 +131,7 @@ void SessionWindows::Choose() {
       compositors_.push_back(std::move(source));
     if (!compositors_.empty())
       return;
+    wayland_gap_ = true;
     const std::string name = !desktop.empty()      ? "of " + desktop
                              : !compositor.empty() ? compositor
                                                    : "";
@@ -156,6 +158,17 @@ void SessionWindows::Choose() {
   }
 }
 
+bool SessionWindows::SeesProcess(std::uint32_t pid) {
+  if (!chosen_)
+    Choose();
+  if (gap_.empty() || x11_allowed_)
+    return gap_.empty() || x11_.connected();
+  if (!wayland_gap_ || !IsX11Client(pid, X11SocketPath(Environment("DISPLAY"))))
+    return false;
+  x11_allowed_ = true;
+  return x11_.connected();
+}
+
 const std::string& SessionWindows::Gap() {
   if (!chosen_)
     Choose();
@@ -170,7 +183,7 @@ void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
   trouble_.clear();
   std::vector<WindowHandle> told;
   // The X server is asked unless every compositor just told its X11 windows.
-  bool ask_x11 = compositors_.empty();
+  bool ask_x11 = compositors_.empty() && (!wayland_gap_ || x11_allowed_);
   for (const auto& source : compositors_) {
     // Whatever another program answers, it cannot fail the start: its
     // windows are unknown for this look, and the X server is asked for its own.

@@ -32,6 +32,11 @@ class SessionWindows {
   // this look, which Trouble() then names; only the X11 list's own failures
   // (out of memory) fail the enumeration.
   void Enumerate(const std::function<bool(WindowHandle)>& visit);
+  // Where Gap() says the session cannot tell: whether the windows of process
+  // `pid` can still be told, because it is an X11 client (told by the kernel,
+  // without waking an Xwayland that starts on demand). From then on the X
+  // server is asked.
+  bool SeesProcess(std::uint32_t pid);
   // Why the last enumeration did not see every window: empty when it did.
   const std::string& Trouble() const { return trouble_; }
   // The facts of a window of any source, valid until the next question.
@@ -52,6 +57,10 @@ class SessionWindows {
   bool chosen_ = false;
   std::string gap_;
   std::string trouble_;
+  // A Wayland session whose compositor tells nothing: the X server is asked
+  // only once one of the X11 clients it serves is known, so that it runs.
+  bool wayland_gap_ = false;
+  bool x11_allowed_ = false;
 };
 
 }  // namespace launcher

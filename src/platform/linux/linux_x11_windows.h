@@ -62,6 +62,8 @@ class X11Windows : public WindowSource {
 
   // Whether a display is open and usable (opens it if not tried yet).
   bool connected() { return Connection() != nullptr; }
+  // Whether a connection was tried, without trying one.
+  bool connected_yet() const { return tried_; }
 
   // X errors our requests met (windows that vanished, say), all ignored.
   unsigned error_count() const { return errors_; }

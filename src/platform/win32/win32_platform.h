@@ -66,6 +66,7 @@ class Win32Platform : public Platform {
   // Every window is the system's to tell.
   std::string WindowListGap() override { return {}; }
   std::string WindowListTrouble() override { return {}; }
+  bool WindowListSeesProcess(std::uint32_t /*pid*/) override { return true; }
 
   std::int64_t MonotonicMs() override { return Win32MonotonicMs(); }
   void Sleep(std::uint32_t milliseconds) override { Win32Sleep(milliseconds); }
