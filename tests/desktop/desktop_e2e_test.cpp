@@ -339,6 +339,11 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     EXPECT_EQ(fallback_lines, 0u) << output;
   } else {
     EXPECT_EQ(fallback_lines, 1u) << "one line telling that windows cannot be read:\n" << output;
+    // An X11 client is told by the kernel, and its window waited for on Xwayland.
+    const bool x11_client = std::any_of(traces.begin(), traces.end(), [](const Trace& t) {
+      return t.message.find("but the application is an X11 client") != std::string::npos;
+    });
+    EXPECT_EQ(x11_client, c.app == App::kX11) << output;
     EXPECT_EQ(attempts.back().message, "Attempt 0") << "the wait ends at its first pass:\n"
                                                     << output;
   }

@@ -2,8 +2,8 @@
 // measured on, and a descriptor that is closed when it goes.
 #pragma once
 
-#include <time.h>
 #include <unistd.h>
+#include <ctime>
 
 #include <cstdint>
 

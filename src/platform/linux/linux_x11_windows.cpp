@@ -192,7 +192,26 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
     }
     PropertyReply clients(x.xcb_get_property_reply(c, list[i], nullptr));
     const Owned<xcb_query_tree_reply_t> children(x.xcb_query_tree_reply(c, tree[i], nullptr));
-    if (managed) {
+    if (managed && clients && clients->type == XCB_ATOM_NONE) {
+      // A manager that keeps no client list (weston's): its clients are the
+      // children of the frames it put them in; what it left alone stays a
+      // child of the root.
+      const xcb_window_t* ids = children ? x.xcb_query_tree_children(children.get()) : nullptr;
+      const int n = children ? x.xcb_query_tree_children_length(children.get()) : 0;
+      std::vector<xcb_query_tree_cookie_t> frames(static_cast<std::size_t>(n));
+      for (int k = 0; k < n; ++k)
+        frames[static_cast<std::size_t>(k)] = x.xcb_query_tree(c, ids[k]);
+      for (int k = 0; k < n; ++k) {
+        windows.push_back(ids[k]);
+        const Owned<xcb_query_tree_reply_t> inner(
+            x.xcb_query_tree_reply(c, frames[static_cast<std::size_t>(k)], nullptr));
+        if (inner) {
+          const xcb_window_t* clients_of = x.xcb_query_tree_children(inner.get());
+          windows.insert(windows.end(), clients_of,
+                         clients_of + x.xcb_query_tree_children_length(inner.get()));
+        }
+      }
+    } else if (managed) {
       // A manager reparents clients into frames of its own; its list names the clients.
       if (clients && clients->bytes_after > 0) {
         const std::uint32_t longs =
