@@ -650,5 +650,43 @@ TEST(SessionTrouble, X11ClientIsSeenWhereTheCompositorTellsNothing) {
   }
 }
 
+// While a look waits for a slow compositor the toolkit's main context runs on
+// (the splash stays drawn), and the splash's own handlers wait: a tick that
+// came meanwhile is delivered by the next pump, after the look.
+TEST(SlowCompositor, TheSplashStaysDrawnAndItsHandlersWaitForTheLook) {
+  FakeSway sway([] { return FakeSway::Message(4, Tree(OwnPid())); }, {.delay = 600ms});
+  ScopedSession session({{"WAYLAND_DISPLAY", "wayland-9"}, {"SWAYSOCK", sway.path()}});
+  struct Events : FormEvents {
+    void OnActivate() override {}
+    void OnClick() override {}
+    void OnTimer(int) override { ticks.push_back(std::chrono::steady_clock::now()); }
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+  } events;
+  std::unique_ptr<Form> form = session.platform().CreateForm(events);
+  form->SetBounds(1500, 1500, 3000, 1500);
+  form->Show();
+  form->SetTimer(1, 20, true);
+  session.platform().PumpEvents();
+  int idles = 0;
+  g_idle_add(
+      [](gpointer data) -> gboolean {
+        ++*static_cast<int*>(data);
+        return G_SOURCE_REMOVE;
+      },
+      &idles);
+  const auto start = std::chrono::steady_clock::now();
+  funGetWindowList(0, true);
+  const auto end = std::chrono::steady_clock::now();
+  EXPECT_GE(end - start, 600ms) << "the look did not wait for the compositor";
+  EXPECT_EQ(idles, 1) << "the main context stood still during the look";
+  EXPECT_TRUE(std::none_of(events.ticks.begin(), events.ticks.end(), [&](auto t) {
+    return t > start && t < end;
+  })) << "a handler ran inside the look";
+  const std::size_t before = events.ticks.size();
+  session.platform().PumpEvents();
+  EXPECT_GT(events.ticks.size(), before) << "the tick held during the look was lost";
+  form->Close();
+}
+
 }  // namespace
 }  // namespace launcher

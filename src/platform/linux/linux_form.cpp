@@ -1,7 +1,10 @@
 #include "platform/linux/linux_form.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_toolkit.h"
@@ -24,6 +27,11 @@ long RoundToPixels(float value) {
 }
 
 int g_open_forms = 0;
+// Looks under way that hold the forms' handlers (HeldFormEvents).
+int g_held = 0;
+class GtkForm;
+// Every form alive, for handlers held to find theirs still there.
+std::vector<GtkForm*> g_forms;
 // Where the primary monitor starts, so that bounds centred on it land there.
 int g_monitor_x = 0;
 int g_monitor_y = 0;
@@ -75,9 +83,11 @@ class GtkForm : public Form {
     Connect(window_, "delete-event", G_CALLBACK(tk_.gtk.gtk_true), nullptr);
     tk_.gtk.gtk_widget_realize(window_);
     ++g_open_forms;
+    g_forms.push_back(this);
   }
 
   ~GtkForm() override {
+    std::erase(g_forms, this);
     Close();
     if (picture_ != nullptr)
       tk_.gobject.g_object_unref(picture_);
@@ -190,8 +200,48 @@ class GtkForm : public Form {
       tk_.gtk.gtk_widget_queue_draw(area_);
   }
 
+  // Delivers what came while handlers were held, each to a form still alive
+  // and still wanting it; the handlers may close or end anything.
+  static gboolean DeliverHeld(gpointer /*data*/) {
+    if (g_held > 0)
+      return G_SOURCE_CONTINUE;
+    const std::vector<GtkForm*> forms = g_forms;
+    for (GtkForm* form : forms) {
+      while (std::find(g_forms.begin(), g_forms.end(), form) != g_forms.end() &&
+             !form->due_.empty()) {
+        const int timer = *form->due_.begin();
+        form->due_.erase(form->due_.begin());
+        if (form->open_ && form->timers_.count(timer) != 0)
+          form->events_.OnTimer(timer);
+      }
+      if (std::find(g_forms.begin(), g_forms.end(), form) != g_forms.end() && form->click_due_) {
+        form->click_due_ = false;
+        if (form->open_)
+          form->events_.OnClick();
+      }
+    }
+    return G_SOURCE_REMOVE;
+  }
+
+ public:
+  // Whether anything waits for DeliverHeld.
+  static bool AnythingHeld() {
+    return std::any_of(g_forms.begin(), g_forms.end(),
+                       [](const GtkForm* f) { return !f->due_.empty() || f->click_due_; });
+  }
+  static void DeliverLater() {
+    if (!g_forms.empty())
+      g_forms.front()->tk_.glib.g_timeout_add_full(G_PRIORITY_DEFAULT, 0, &GtkForm::DeliverHeld,
+                                                   nullptr, nullptr);
+  }
+
+ private:
   static gboolean OnTick(gpointer data) {
     const Tick tick = *static_cast<Tick*>(data);
+    if (g_held > 0) {
+      tick.form->due_.insert(tick.timer);
+      return G_SOURCE_CONTINUE;
+    }
     // The handler may close the form, which removes this very source; the
     // form object itself stays valid until its owner lets it go.
     tick.form->events_.OnTimer(tick.timer);
@@ -218,8 +268,13 @@ class GtkForm : public Form {
   }
 
   static gboolean OnButton(GtkWidget*, GdkEventButton* event, gpointer data) {
-    if (event->type == GDK_BUTTON_PRESS && event->button == 1)
-      static_cast<GtkForm*>(data)->events_.OnClick();
+    if (event->type == GDK_BUTTON_PRESS && event->button == 1) {
+      auto* self = static_cast<GtkForm*>(data);
+      if (g_held > 0)
+        self->click_due_ = true;
+      else
+        self->events_.OnClick();
+    }
     return TRUE;
   }
 
@@ -245,6 +300,9 @@ class GtkForm : public Form {
   int picture_left_ = 0;
   int picture_top_ = 0;
   std::map<int, guint> timers_;
+  // What came while handlers were held.
+  std::set<int> due_;
+  bool click_due_ = false;
 };
 
 }  // namespace
@@ -275,6 +333,24 @@ ScreenMetrics QueryGdkScreen() {
   g_twips_x = metrics.twips_per_pixel_x;
   g_twips_y = metrics.twips_per_pixel_y;
   return metrics;
+}
+
+HeldFormEvents::HeldFormEvents() {
+  ++g_held;
+}
+
+HeldFormEvents::~HeldFormEvents() {
+  if (--g_held == 0 && GtkForm::AnythingHeld())
+    GtkForm::DeliverLater();
+}
+
+void KeepFormsDrawn() {
+  if (g_forms.empty() || g_held == 0)
+    return;
+  const Toolkit& tk = LoadToolkit();
+  // Bounded: a source that is always ready must not keep the look.
+  for (int i = 0; i < 64 && tk.glib.g_main_context_pending(nullptr); ++i)
+    tk.glib.g_main_context_iteration(nullptr, FALSE);
 }
 
 void RunGtkEventLoop() {

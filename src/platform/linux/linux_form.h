@@ -20,4 +20,21 @@ ScreenMetrics QueryGdkScreen();
 // Runs the default main context until no GTK form is open any more.
 void RunGtkEventLoop();
 
+// While one lives (a window-list look waiting for another program), the
+// forms' handlers are held: a timer tick or a click that comes meanwhile is
+// delivered once the look is over, outside it, as no event may run inside a
+// snapshot. The toolkit itself may go on drawing (KeepFormsDrawn).
+class HeldFormEvents {
+ public:
+  HeldFormEvents();
+  ~HeldFormEvents();
+  HeldFormEvents(const HeldFormEvents&) = delete;
+  HeldFormEvents& operator=(const HeldFormEvents&) = delete;
+};
+
+// Under a HeldFormEvents: runs what the toolkit has pending (drawing, the
+// window system's own events), so that the splash stays drawn while a look
+// waits. Nothing where no form is open.
+void KeepFormsDrawn();
+
 }  // namespace launcher

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include "platform/linux/linux_form.h"
 #include "platform/linux/linux_kwin_windows.h"
 #include "platform/linux/linux_posix.h"
 #include "platform/linux/linux_sway_windows.h"
@@ -68,6 +69,10 @@ std::string ValidUtf8(std::string_view text) {
     }
   }
   return out;
+}
+
+void KeepDrawingWhileWaiting() {
+  KeepFormsDrawn();
 }
 
 void FailSource(const std::string& source, const std::string& what) {
@@ -181,6 +186,9 @@ void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
   // Every list is taken before the first visit: the visitor's own questions
   // may not disturb them, and a failing source fails before any window counts.
   trouble_.clear();
+  // Whatever a source waits for, the splash stays drawn, and nothing of the
+  // launcher's own runs inside the snapshot.
+  const HeldFormEvents held;
   std::vector<WindowHandle> told;
   // The X server is asked unless every compositor just told its X11 windows.
   bool ask_x11 = compositors_.empty() && (!wayland_gap_ || x11_allowed_);

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,11 +37,12 @@ bool WaitFor(int fd, short events, std::int64_t deadline) {
     if (left <= 0)
       return false;
     pollfd p{fd, events, 0};
-    const int n = poll(&p, 1, static_cast<int>(left));
+    const int n = poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, kDrawingSliceMs)));
     if (n > 0)
       return true;
     if (n < 0 && errno != EINTR)
       return false;
+    KeepDrawingWhileWaiting();
   }
 }
 
@@ -90,6 +92,7 @@ std::string SwayWindows::AskTree() const {
     if (left <= 0)
       Fail(path_, "its listen queue stayed full for " + std::to_string(kSwayAnswerMs) + " ms");
     poll(nullptr, 0, static_cast<int>(std::min<std::int64_t>(delay_ms, left)));
+    KeepDrawingWhileWaiting();
   }
 
   // No payload: its length 0, then the type.

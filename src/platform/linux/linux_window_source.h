@@ -36,6 +36,11 @@ std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
 // by U+FFFD: other programs' texts (an ICCCM title is Latin-1) are read, not refused.
 std::string ValidUtf8(std::string_view text);
 
+// Called while a look waits for another program, at least every
+// kDrawingSliceMs: the launcher's windows stay drawn meanwhile.
+inline constexpr int kDrawingSliceMs = 50;
+void KeepDrawingWhileWaiting();
+
 // Raises 57 (Device I/O error) for a source that failed: "(<source>: <what>)".
 [[noreturn]] void FailSource(const std::string& source, const std::string& what);
 
