@@ -15,6 +15,7 @@ namespace launcher {
   X(g_slist_free)                       \
   X(g_unichar_tolower)                  \
   X(g_utf8_casefold)                    \
+  X(g_utf8_make_valid)                  \
   X(g_main_context_pending)             \
   X(g_main_context_iteration)           \
   X(g_timeout_add_full)                 \
@@ -24,7 +25,6 @@ namespace launcher {
   X(g_main_context_unref)               \
   X(g_main_context_push_thread_default) \
   X(g_main_context_pop_thread_default)  \
-  X(g_main_context_wakeup)              \
   X(g_timeout_source_new)               \
   X(g_source_set_callback)              \
   X(g_source_attach)                    \
@@ -32,6 +32,7 @@ namespace launcher {
   X(g_source_unref)                     \
   X(g_variant_new)                      \
   X(g_variant_get)                      \
+  X(g_variant_is_of_type)               \
   X(g_variant_unref)
 
 struct GlibLibrary {
