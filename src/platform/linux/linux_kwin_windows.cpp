@@ -169,7 +169,8 @@ void KWinWindows::Load() {
                              {"plugin", plugin_}};
   const std::string script = "var launcher = " + settings.dump() + ";\n" + kKWinWindowsScript;
   // KWin reads the script from a path: a file of our own that is in no folder
-  // and goes with its descriptor, kept until KWin has read it.
+  // and goes with its descriptor, kept until the script has reported (KWin
+  // may read it after answering run).
   script_fd_.Reset(memfd_create("launcher-kwin-windows.js", MFD_CLOEXEC));
   if (!script_fd_.valid() || write(script_fd_.get(), script.data(), script.size()) !=
                                  static_cast<ssize_t>(script.size())) {
@@ -210,10 +211,9 @@ void KWinWindows::Run(int id, bool newer_path) {
   const std::string path = (newer_path ? "/Scripting/Script" : "/") + std::to_string(id);
   bus_->Call(kKWin, path.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr, kKWinAnswerMs,
              [this, id, newer_path](GVariant* reply, const std::string& error) {
-               if (reply != nullptr) {
-                 // Read by now: KWin answers run once the script was loaded.
-                 script_fd_.Reset();
-               } else if (newer_path) {
+               if (reply != nullptr)
+                 return;
+               if (newer_path) {
                  Run(id, false);
                } else if (!reported_ && failure_.empty()) {
                  failure_ = "KWin cannot run the script: " + error;
