@@ -268,9 +268,9 @@ void KWinWindows::Parse() {
 std::vector<WindowHandle> KWinWindows::TopLevel() {
   if (script_ == Script::kNone && failure_.empty()) {
     // The first look waits for the first report, within what connecting left.
-    deadline_ = MonotonicNowMs() + std::max(0, budget_ms_);
+    const std::int64_t deadline = MonotonicNowMs() + std::max(0, budget_ms_);
     Load();
-    bus_->RunUntil([this] { return reported_ || !failure_.empty(); }, deadline_);
+    bus_->RunUntil([this] { return reported_ || !failure_.empty(); }, deadline);
     if (script_ == Script::kLoading && failure_.empty())
       failure_ = "KWin did not load the script within " + std::to_string(kKWinAnswerMs) + " ms";
   } else {

@@ -64,7 +64,6 @@ class KWinWindows : public WindowSource {
   std::string plugin_;
   UniqueFd script_fd_;
   Script script_ = Script::kNone;
-  std::int64_t deadline_ = 0;          // of the look that loaded the script
   std::string failure_;                // why every look fails from now on
   std::optional<std::string> report_;  // the newest, not yet read
   std::string report_failure_;         // why the newest report cannot be read
