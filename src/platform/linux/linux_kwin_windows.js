@@ -6,11 +6,14 @@
 // list: once when run, then whenever a window comes, goes or changes its
 // caption. Nothing is asked of KWin between reports.
 //
-// A script cannot tell whether a call it made failed (callDBus calls back on
-// success only), so before each report it asks the bus whether the launcher's
-// unique name is still there. Once it is not (the launcher ended without
-// unloading the script, e.g. killed), the script disconnects every handler,
-// never calls again and asks KWin to unload it by its plugin name.
+// A script cannot tell that a call it made failed: callDBus calls back on
+// success only (KWin 5.27: a call to a name that is gone never calls back).
+// So before each report it asks the bus whether the launcher's unique name is
+// still there. Once it is not (the launcher ended without unloading the
+// script: killed), the script disconnects every handler and never calls
+// again. KWin gives a script no call to end itself, but its own D-Bus service
+// does: unloadScript with the plugin name, which the script calls last
+// (KWin 5.27 unloads it so).
 (function () {
   var ws = workspace;
   // KWin 6 names the list and its signals after windows, 5 after clients.
