@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -394,6 +396,67 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"weston_wayland", Compositor::kWeston, App::kWayland},
                       Case{"weston_x11", Compositor::kWeston, App::kX11}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The scripts KWin holds, by their D-Bus objects: /<id> (KWin 5.27) or
+// /Scripting/Script<id> (later).
+int KwinScripts(const DesktopSession& session) {
+  int count = 0;
+  static const std::regex kObject(R"(node /?(Script)?[0-9]+ )");
+  for (const char* path : {"/", "/Scripting"}) {
+    const std::string out = session
+                                .Run({"gdbus", "introspect", "--session", "--dest", "org.kde.KWin",
+                                      "--object-path", path})
+                                .output;
+    count += static_cast<int>(std::distance(std::sregex_iterator(out.begin(), out.end(), kObject),
+                                            std::sregex_iterator()));
+  }
+  return count;
+}
+
+bool Within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+  for (const auto until = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(100ms))
+    if (done())
+      return true;
+  return done();
+}
+
+// The launcher's script stays in KWin no longer than the launcher: it is
+// unloaded as the launcher ends, and once the launcher was killed the script
+// unloads itself at the next change of KWin's windows.
+class DesktopScript : public ::testing::TestWithParam<Compositor> {};
+
+TEST_P(DesktopScript, GoesWithTheLauncher) {
+  DesktopSession& session = SessionFor(GetParam());
+  ASSERT_TRUE(session.ready()) << "KWin did not start: " << session.error();
+  const int before = KwinScripts(session);
+  for (const bool killed : {false, true}) {
+    Installation install(
+        App::kWayland, "[resources]\r\nsplash=splash.png\r\nsplashDuration=1\r\n",
+        std::string("lifetime_ms=30000\nwindow_after_ms=") + (killed ? "25000" : "1500") + "\n");
+    auto launcher = session.Start({install.launcher()}, {}, "kwin_script.log");
+    EXPECT_TRUE(Within(10s, [&] { return KwinScripts(session) == before + 1; }))
+        << "no script of the launcher's in KWin";
+    if (killed) {
+      kill(launcher->pid(), SIGKILL);
+      Installation other(App::kWayland, "", "window_after_ms=0\nlifetime_ms=5000\n");
+      auto window = session.Start({other.probe_folder() + "quarven"}, {}, "kwin_other.log");
+      EXPECT_TRUE(Within(10s, [&] { return KwinScripts(session) == before; }))
+          << "the script of a killed launcher stayed in KWin";
+    } else {
+      EXPECT_TRUE(launcher->WaitForExit(kLauncherBound)) << launcher->Output();
+      EXPECT_EQ(KwinScripts(session), before) << "the script stayed after the launcher ended";
+    }
+    launcher->StopGroup();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions,
+                         DesktopScript,
+                         ::testing::Values(Compositor::kKwin),
+                         [](const ::testing::TestParamInfo<Compositor>& info) {
+                           return std::string(NameOf(info.param));
+                         });
 
 // The start-up error box: a splash picture that is missing.
 class DesktopErrorBox : public ::testing::TestWithParam<Compositor> {};

@@ -1,5 +1,5 @@
 // GIO, loaded at run time (linux_library.h): its D-Bus where a compositor is
-// asked over the session bus (KWin), its content types where a picture's
+// asked over the session bus (linux_dbus.h), its content types where a picture's
 // format is told.
 #pragma once
 
@@ -13,22 +13,28 @@
 
 namespace launcher {
 
-#define LAUNCHER_GIO_FUNCTIONS(X)             \
-  X(g_dbus_connection_new_for_address)        \
-  X(g_dbus_connection_new_for_address_finish) \
-  X(g_dbus_connection_get_unique_name)        \
-  X(g_dbus_connection_register_object)        \
-  X(g_dbus_connection_call)                   \
-  X(g_dbus_connection_call_sync)              \
-  X(g_dbus_connection_close_sync)             \
-  X(g_dbus_node_info_new_for_xml)             \
-  X(g_dbus_node_info_unref)                   \
-  X(g_dbus_method_invocation_return_value)    \
-  X(g_cancellable_new)                        \
-  X(g_cancellable_cancel)                     \
-  X(g_dbus_connection_unregister_object)      \
-  X(g_dbus_address_escape_value)              \
-  X(g_content_type_guess)                     \
+#define LAUNCHER_GIO_FUNCTIONS(X)               \
+  X(g_dbus_connection_new_for_address)          \
+  X(g_dbus_connection_new_for_address_finish)   \
+  X(g_dbus_connection_get_unique_name)          \
+  X(g_dbus_connection_register_object)          \
+  X(g_dbus_connection_call)                     \
+  X(g_dbus_connection_call_finish)              \
+  X(g_dbus_connection_call_sync)                \
+  X(g_dbus_connection_is_closed)                \
+  X(g_dbus_connection_signal_subscribe)         \
+  X(g_dbus_connection_signal_unsubscribe)       \
+  X(g_dbus_error_get_remote_error)              \
+  X(g_io_error_quark)                           \
+  X(g_dbus_node_info_new_for_xml)               \
+  X(g_dbus_node_info_unref)                     \
+  X(g_dbus_method_invocation_return_value)      \
+  X(g_dbus_method_invocation_return_dbus_error) \
+  X(g_cancellable_new)                          \
+  X(g_cancellable_cancel)                       \
+  X(g_dbus_connection_unregister_object)        \
+  X(g_dbus_address_escape_value)                \
+  X(g_content_type_guess)                       \
   X(g_content_type_equals)
 
 struct GioLibrary {

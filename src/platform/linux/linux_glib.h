@@ -24,7 +24,6 @@ namespace launcher {
   X(g_main_context_unref)               \
   X(g_main_context_push_thread_default) \
   X(g_main_context_pop_thread_default)  \
-  X(g_main_context_wakeup)              \
   X(g_timeout_source_new)               \
   X(g_source_set_callback)              \
   X(g_source_attach)                    \
@@ -32,6 +31,7 @@ namespace launcher {
   X(g_source_unref)                     \
   X(g_variant_new)                      \
   X(g_variant_get)                      \
+  X(g_variant_is_of_type)               \
   X(g_variant_unref)
 
 struct GlibLibrary {

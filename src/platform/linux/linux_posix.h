@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <cstdint>
+#include <ctime>
 
 namespace launcher {
 

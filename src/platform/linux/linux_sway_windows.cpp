@@ -189,6 +189,7 @@ SwayTree ParseSwayTree(const std::string& json, std::uint32_t own_pid) {
     // shown as far as its application is concerned.
     facts.visible = true;
     facts.pid = static_cast<std::uint32_t>(process);
+    facts.x11 = x11;
     facts.title = CutText(StringAt(node, "name"));
     result.windows.emplace_back(static_cast<std::uint32_t>(id->get<std::uint64_t>()),
                                 std::move(facts));

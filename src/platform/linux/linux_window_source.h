@@ -21,6 +21,8 @@ struct WindowFacts {
   std::uint32_t style = 0;  // kExToolWindow, kExAppWindow
   std::string title;
   std::uint32_t pid = 0;
+  // An X11 window (under Xwayland) as a compositor told it.
+  bool x11 = false;
 };
 
 // The most of one text of another program's window that is read, in bytes
