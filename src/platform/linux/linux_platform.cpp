@@ -15,10 +15,10 @@
 #include "platform/command_line.h"
 #include "platform/linux/linux_case_fold.h"
 #include "platform/linux/linux_form.h"
-#include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_posix.h"
+#include "platform/linux/linux_toolkit.h"
 
 namespace launcher {
 
@@ -342,17 +342,17 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
                 static_cast<long>(milliseconds % 1000) * 1000000};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
-  // Once, after the sleep: a child that ended during it is collected now.
-  ReapChildren();
 }
 
 void LinuxPlatform::PumpEvents() {
-  // Without GLib in the process no event can be pending: a silent wait pumps
-  // nothing and loads nothing.
-  if (const GlibLibrary* glib = LoadedLibrary<GlibLibrary>()) {
-    while (glib->g_main_context_pending(nullptr))
-      glib->g_main_context_iteration(nullptr, FALSE);
+  // Only the toolkit puts events on GLib's default context (the KWin source
+  // runs a context of its own): without it a silent wait pumps nothing, and
+  // asks nothing of the system but for its child.
+  if (const Toolkit* tk = LoadedToolkit()) {
+    while (tk->glib.g_main_context_pending(nullptr))
+      tk->glib.g_main_context_iteration(nullptr, FALSE);
   }
+  // A child that ended during the sleep before the pump is collected now.
   ReapChildren();
 }
 
