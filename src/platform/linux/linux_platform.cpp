@@ -346,14 +346,13 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
 
 void LinuxPlatform::PumpEvents() {
   // Only the toolkit puts events on GLib's default context (the KWin source
-  // runs a context of its own): without it a silent wait pumps nothing, and
-  // asks nothing of the system but for its child.
+  // runs a context of its own): without it a silent wait pumps nothing and
+  // asks the system nothing. An ended application is collected by the next
+  // listing, which is what tells the watch it has gone.
   if (const Toolkit* tk = LoadedToolkit()) {
     while (tk->glib.g_main_context_pending(nullptr))
       tk->glib.g_main_context_iteration(nullptr, FALSE);
   }
-  // A child that ended during the sleep before the pump is collected now.
-  ReapChildren();
 }
 
 std::unique_ptr<Form> LinuxPlatform::CreateForm(FormEvents& events) {
