@@ -342,17 +342,23 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
                 static_cast<long>(milliseconds % 1000) * 1000000};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+  // Once, after the sleep: a child that ended during it is collected now.
+  ReapChildren();
+  reaped_since_pump_ = true;
 }
 
 void LinuxPlatform::PumpEvents() {
   // Only the toolkit puts events on GLib's default context (the KWin source
   // runs a context of its own): without it a silent wait pumps nothing and
-  // asks the system nothing. An ended application is collected by the next
-  // listing, which is what tells the watch it has gone.
+  // loads nothing. An iteration that dispatched nothing found nothing
+  // pending: asking first would poll the display once more for every event.
   if (const Toolkit* tk = LoadedToolkit()) {
-    while (tk->glib.g_main_context_pending(nullptr))
-      tk->glib.g_main_context_iteration(nullptr, FALSE);
+    while (tk->glib.g_main_context_iteration(nullptr, FALSE)) {
+    }
   }
+  if (!reaped_since_pump_)
+    ReapChildren();
+  reaped_since_pump_ = false;
 }
 
 std::unique_ptr<Form> LinuxPlatform::CreateForm(FormEvents& events) {
