@@ -15,7 +15,6 @@ namespace launcher {
   X(g_slist_free)                       \
   X(g_unichar_tolower)                  \
   X(g_utf8_casefold)                    \
-  X(g_main_context_pending)             \
   X(g_main_context_iteration)           \
   X(g_timeout_add_full)                 \
   X(g_source_remove)                    \

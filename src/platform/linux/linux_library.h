@@ -98,19 +98,6 @@ const Table* LoadLibrary() {
   return state.ok ? &state.table : nullptr;
 }
 
-// The table only where the library is in the process already (another library
-// brought it, or the program links it); never loads it, and asking costs no
-// system call, so a pump may ask ten times a second.
-template <typename Table>
-const Table* LoadedLibrary() {
-  auto& state = library_detail::StateOf<Table>();
-  if (!state.ok && !state.tried) {
-    if (void* library = dlopen(Table::kSoname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD))
-      state.tried = !library_detail::Bind(library, state);
-  }
-  return state.ok ? &state.table : nullptr;
-}
-
 // Why the library could not be loaded; empty while it loads or was not tried.
 template <typename Table>
 const std::string& LibraryError() {

@@ -15,10 +15,10 @@
 #include "platform/command_line.h"
 #include "platform/linux/linux_case_fold.h"
 #include "platform/linux/linux_form.h"
-#include "platform/linux/linux_glib.h"
 #include "platform/linux/linux_message_box.h"
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_posix.h"
+#include "platform/linux/linux_toolkit.h"
 
 namespace launcher {
 
@@ -367,16 +367,21 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
   }
   // Once, after the sleep: a child that ended during it is collected now.
   ReapChildren();
+  reaped_since_pump_ = true;
 }
 
 void LinuxPlatform::PumpEvents() {
-  // Without GLib in the process no event can be pending: a silent wait pumps
-  // nothing and loads nothing.
-  if (const GlibLibrary* glib = LoadedLibrary<GlibLibrary>()) {
-    while (glib->g_main_context_pending(nullptr))
-      glib->g_main_context_iteration(nullptr, FALSE);
+  // Only the toolkit puts events on GLib's default context (the KWin source
+  // runs a context of its own): without it a silent wait pumps nothing and
+  // loads nothing. An iteration that dispatched nothing found nothing
+  // pending: asking first would poll the display once more for every event.
+  if (const Toolkit* tk = LoadedToolkit()) {
+    while (tk->glib.g_main_context_iteration(nullptr, FALSE)) {
+    }
   }
-  ReapChildren();
+  if (!reaped_since_pump_)
+    ReapChildren();
+  reaped_since_pump_ = false;
 }
 
 std::unique_ptr<Form> LinuxPlatform::CreateForm(FormEvents& events) {

@@ -78,6 +78,9 @@ class LinuxPlatform : public Platform {
   bool started_ = false;
   ProcessTable processes_;
   SessionWindows windows_;
+  // Set by a sleep's collection of ended children, cleared by the pump: a
+  // pause's step sleeps and then pumps, and the pump need not ask again.
+  bool reaped_since_pump_ = false;
 };
 
 // The civil date (proleptic Gregorian) of a count of days since 1970-01-01.

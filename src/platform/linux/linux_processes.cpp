@@ -168,6 +168,11 @@ bool ProcessTable::IsProcess(std::uint32_t pid) const {
   if (listing_sorted_ && MonotonicNowMs() - listing_time_ms_ < kListingReuseMs &&
       std::binary_search(listing_.begin(), listing_.end(), pid))
     return true;
+  // A child of ours not collected yet keeps its id, which no thread can
+  // have: the watch of the running application asks the system nothing more.
+  const std::vector<pid_t>& children = StartedChildren();
+  if (std::find(children.begin(), children.end(), static_cast<pid_t>(pid)) != children.end())
+    return true;
   const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u);
   if (fd >= 0) {
     close(static_cast<int>(fd));

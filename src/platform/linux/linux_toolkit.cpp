@@ -44,8 +44,15 @@ Loaded LoadAll() {
   return loaded;
 }
 
+// The load's answer once it was asked for; nullptr before.
+const Loaded*& Asked() {
+  static const Loaded* asked = nullptr;
+  return asked;
+}
+
 const Loaded& State() {
   static const Loaded loaded = LoadAll();
+  Asked() = &loaded;
   return loaded;
 }
 
@@ -54,6 +61,11 @@ const Loaded& State() {
 const Toolkit* TryLoadToolkit() {
   const Loaded& loaded = State();
   return loaded.toolkit ? &*loaded.toolkit : nullptr;
+}
+
+const Toolkit* LoadedToolkit() {
+  const Loaded* asked = Asked();
+  return asked != nullptr && asked->toolkit ? &*asked->toolkit : nullptr;
 }
 
 const Toolkit& LoadToolkit() {

@@ -149,6 +149,10 @@ struct Toolkit {
 // give the same answer without trying again.
 const Toolkit* TryLoadToolkit();
 
+// The toolkit where an earlier call loaded it; nullptr otherwise. Never
+// loads it and makes no system call, so a pump may ask ten times a second.
+const Toolkit* LoadedToolkit();
+
 // The toolkit, or raises "Error in loading DLL" (48) naming the cause.
 const Toolkit& LoadToolkit();
 
