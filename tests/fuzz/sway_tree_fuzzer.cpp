@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace launcher::fuzz;
   const std::string reply(reinterpret_cast<const char*>(data), size);
   const auto [read, windows] =
-      ReadReply<std::uint32_t>([&] { return ParseSwayTree(reply, kOwnPid); });
+      ReadReply<std::uint32_t>([&] { return ParseSwayTree(reply, kOwnPid).windows; });
   CheckWindows(windows);
   // A tree whose texts hold bytes that are not UTF-8 is still a tree.
   if (!read) {

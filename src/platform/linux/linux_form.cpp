@@ -349,8 +349,8 @@ void KeepFormsDrawn() {
     return;
   const Toolkit& tk = LoadToolkit();
   // Bounded: a source that is always ready must not keep the look.
-  for (int i = 0; i < 64 && tk.glib.g_main_context_pending(nullptr); ++i)
-    tk.glib.g_main_context_iteration(nullptr, FALSE);
+  for (int i = 0; i < 64 && tk.glib.g_main_context_iteration(nullptr, FALSE) != FALSE; ++i) {
+  }
 }
 
 void RunGtkEventLoop() {
