@@ -63,7 +63,8 @@ void SessionWindows::Choose() {
   // An X11 session: the X server knows every window, where it can be reached.
   if (LoadLibrary<XcbLibrary>() == nullptr) {
     gap_ = "XCB cannot be loaded: " + LibraryError<XcbLibrary>();
-  } else if (!x11_.connected()) {
+  } else if (!x11_.connected() && x11_.Trouble().empty()) {
+    // A server that has not answered yet (Trouble()) is no missing one.
     const std::string display = Environment("DISPLAY");
     gap_ = display.empty() ? "no X display is named (DISPLAY is unset)"
                            : "the X display " + display + " cannot be reached";
