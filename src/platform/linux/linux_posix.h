@@ -2,10 +2,10 @@
 // measured on, and a descriptor that is closed when it goes.
 #pragma once
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 
 namespace launcher {
 

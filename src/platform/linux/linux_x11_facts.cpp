@@ -68,7 +68,7 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Win
   facts.assign(windows.size(), WindowFacts{});
   const Answers answers(*this);
   xcb_connection_t* c = Connection();
-  if (c == nullptr)
+  if (c == nullptr || !CaughtUp())
     return;
   const XcbLibrary& x = *xcb_;
 

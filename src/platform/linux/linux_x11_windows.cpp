@@ -94,6 +94,7 @@ bool X11Windows::Lost() {
       // next look, and this one fails.
       xcb_->xcb_disconnect(connection_);
       connection_ = nullptr;
+      behind_.reset();
       tried_ = false;
       batch_fetched_ = false;
       batch_facts_.clear();
@@ -127,33 +128,57 @@ void X11Windows::Late() {
              std::to_string(kX11AnswerMs) + " ms";
 }
 
-void* X11Windows::Await(unsigned sequence) {
+bool X11Windows::Poll(unsigned sequence, void** reply) {
   const XcbLibrary& x = *xcb_;
-  if (!late_) {
-    x.xcb_flush(connection_);
-    const int fd = x.xcb_get_file_descriptor(connection_);
-    for (;;) {
-      void* reply = nullptr;
-      xcb_generic_error_t* error = nullptr;
-      // Also true, with nothing, once the connection has broken.
-      if (x.xcb_poll_for_reply(connection_, sequence, &reply, &error) != 0) {
-        if (error != nullptr) {
-          ++errors_;
-          std::free(error);
-        }
-        return reply;
+  x.xcb_flush(connection_);
+  const int fd = x.xcb_get_file_descriptor(connection_);
+  for (;;) {
+    xcb_generic_error_t* error = nullptr;
+    // Also true, with nothing, once the connection has broken.
+    if (x.xcb_poll_for_reply(connection_, sequence, reply, &error) != 0) {
+      if (error != nullptr) {
+        ++errors_;
+        std::free(error);
       }
-      const std::int64_t left = deadline_ - MonotonicNowMs();
-      if (left <= 0)
-        break;
-      pollfd readable{fd, POLLIN, 0};
-      poll(&readable, 1, static_cast<int>(left));
+      return true;
     }
-    Late();
+    const std::int64_t left = deadline_ - MonotonicNowMs();
+    if (left <= 0)
+      return false;
+    pollfd readable{fd, POLLIN, 0};
+    poll(&readable, 1, static_cast<int>(left));
   }
-  // XCB frees it when it comes, so that it cannot be taken for a later answer.
-  x.xcb_discard_reply(connection_, sequence);
+}
+
+void* X11Windows::Await(unsigned sequence) {
+  void* reply = nullptr;
+  if (!late_ && Poll(sequence, &reply))
+    return reply;
+  Late();
+  // XCB frees a discarded reply when it comes, so that it cannot be taken for
+  // a later one. The last request of the look is kept to tell when the server
+  // has answered all of it (see CaughtUp()).
+  if (!behind_ || static_cast<int>(sequence - *behind_) > 0) {
+    if (behind_)
+      xcb_->xcb_discard_reply(connection_, *behind_);
+    behind_ = sequence;
+  } else {
+    xcb_->xcb_discard_reply(connection_, sequence);
+  }
   return nullptr;
+}
+
+bool X11Windows::CaughtUp() {
+  if (!behind_)
+    return true;
+  void* reply = nullptr;
+  if (late_ || !Poll(*behind_, &reply)) {
+    Late();
+    return false;
+  }
+  std::free(reply);
+  behind_.reset();
+  return true;
 }
 
 xcb_connection_t* X11Windows::Connection() {
@@ -275,7 +300,7 @@ std::vector<WindowHandle> X11Windows::TopLevel() {
   const Answers answers(*this);
   std::vector<WindowHandle> windows;
   xcb_connection_t* c = Connection();
-  if (c == nullptr)
+  if (c == nullptr || !CaughtUp())
     return windows;
   const XcbLibrary& x = *xcb_;
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,13 @@ class X11Windows : public WindowSource {
   // connection. After the deadline, and from then on in the look, replies
   // are discarded unread and nullptr returned.
   void* Await(unsigned sequence);
+  // Polls for the reply to `sequence` until the deadline: whether it came
+  // (the reply, or nothing for an error or a lost connection).
+  bool Poll(unsigned sequence, void** reply);
+  // Whether the server has answered every request of the last late look. A
+  // look sends nothing until it has: a stalled server reads nothing, and
+  // requests piling up in the socket would at last block the next one.
+  bool CaughtUp();
   template <typename T>
   T* Reply(unsigned sequence) {
     return static_cast<T*>(Await(sequence));
@@ -175,6 +183,8 @@ class X11Windows : public WindowSource {
   std::int64_t left_ms_ = kX11AnswerMs;
   bool late_ = false;
   std::string trouble_;
+  // The last request of a late look while its reply is awaited.
+  std::optional<unsigned> behind_;
 
   // The running batch: its windows, and their facts once fetched.
   bool batching_ = false;
