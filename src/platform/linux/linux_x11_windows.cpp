@@ -388,10 +388,6 @@ X11Windows::Batch::~Batch() {
 }
 
 const WindowFacts& X11Windows::FactsOf(WindowHandle window) {
-  // The questions of a batch are part of its look and share its bound; a
-  // question outside any is a look of its own.
-  if (!batching_)
-    BeginLook();
   if (batching_) {
     // The questions come window by window in listed order: look where the
     // last one was first.
@@ -408,6 +404,10 @@ const WindowFacts& X11Windows::FactsOf(WindowHandle window) {
       return batch_facts_[index];
     }
   }
+  // Asked during a batch, the question is part of the batch's look and shares
+  // its bound; asked outside any, it is a look of its own.
+  if (!batching_)
+    BeginLook();
   Fetch({window}, single_);
   return single_.front();
 }
