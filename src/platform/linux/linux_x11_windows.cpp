@@ -233,8 +233,9 @@ void X11Windows::Open(const std::shared_ptr<Opening>& opening,
                       const XcbResLibrary* res,
                       const std::string& display) {
   const XcbLibrary& x = *xcb;
-  xcb_connection_t* connection =
-      x.xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
+  // The name read on the launcher's thread: this one reads no environment
+  // but for XCB's own authorization file.
+  xcb_connection_t* connection = x.xcb_connect(display.c_str(), nullptr);
   if (x.xcb_connection_has_error(connection) != 0) {
     x.xcb_disconnect(connection);
     connection = nullptr;
