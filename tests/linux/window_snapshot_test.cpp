@@ -4,7 +4,9 @@
 // and keeps the client list.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <X11/Xatom.h>
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -902,6 +905,122 @@ TEST(WindowListOutOfMemory, IsOneFailedLookNotALostDisplay) {
   SetDisplayLostHandler(nullptr);
   x.Destroy(window);
 }
+
+// A server that answers nobody for a while: another client holds a grab, or
+// the server is stopped (as a stopped Xwayland would be). Each look ends
+// within its bound, on a connection made before or during the stall, and says
+// why it is incomplete; once the server answers again, the next look is whole.
+enum class Stall { kGrab, kStop };
+struct StallCase {
+  const char* name;
+  Stall stall;
+  bool connected_before;
+};
+constexpr StallCase kStallCases[] = {
+    {"grab_while_connected", Stall::kGrab, true},
+    {"grab_before_connecting", Stall::kGrab, false},
+    {"stopped_while_connected", Stall::kStop, true},
+    {"stopped_before_connecting", Stall::kStop, false},
+};
+
+// The wait ends at its deadline; the look then returns at the first chance
+// the scheduler gives it. 100 ms covers a few scheduling rounds of a loaded
+// two-core machine (a round is a few ms to a few tens of ms), and is a tenth
+// of the bound, far from a stall that would last as long as the server's.
+constexpr auto kLookBound = std::chrono::milliseconds(kX11AnswerMs) + 100ms;
+
+// The stall, until End() or the end of its scope.
+class Stalled {
+ public:
+  Stalled(Stall stall, const XSession& session)
+      : server_(stall == Stall::kStop ? session.server_pid() : -1),
+        grab_(stall == Stall::kGrab ? XOpenDisplay(session.display().c_str()) : nullptr) {
+    if (grab_ != nullptr) {
+      XGrabServer(grab_);
+      XSync(grab_, False);
+    } else {
+      kill(server_, SIGSTOP);
+      int status = 0;
+      waitpid(server_, &status, WUNTRACED);  // stopped for sure
+    }
+  }
+  ~Stalled() { End(); }
+  Stalled(const Stalled&) = delete;
+  Stalled& operator=(const Stalled&) = delete;
+  void End() {
+    if (grab_ != nullptr)
+      XCloseDisplay(grab_);  // ends the grab
+    grab_ = nullptr;
+    if (server_ > 0)
+      kill(server_, SIGCONT);
+    server_ = -1;
+  }
+
+ private:
+  pid_t server_;
+  Display* grab_;
+};
+
+void PrintTo(const StallCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class StalledServer : public ::testing::TestWithParam<StallCase> {};
+
+TEST_P(StalledServer, LooksEndWithinTheBoundAndSaySo) {
+  XSession& session = Session(Manager::kNone);
+  ASSERT_TRUE(session.ready()) << session.error();
+  TestDisplay x(session.display());
+  const Window window = x.Create(Spec().NetName("Stalled"), None);
+  BackendOn backend(session.display().c_str());  // DISPLAY for the source below
+  X11Windows source;
+  const auto listed = [&] {
+    const auto windows = source.TopLevel();
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+  };
+  const auto title = [&] { return source.Facts(window).title; };
+  // How long a look took, in ms.
+  const auto timed = [](const std::function<void()>& look) {
+    const auto start = std::chrono::steady_clock::now();
+    look();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+  };
+  // Listed in time, with the facts of the listing's batch asked in the stall.
+  std::optional<X11Windows::Batch> batch;
+  if (GetParam().connected_before) {
+    ASSERT_TRUE(listed());
+    batch.emplace(source, std::vector<WindowHandle>{static_cast<WindowHandle>(window)});
+  }
+  {
+    Stalled stalled(GetParam().stall, session);
+    if (batch) {
+      EXPECT_LE(timed([&] { EXPECT_EQ(title(), ""); }), kLookBound);
+      EXPECT_NE(source.Trouble(), "");
+      batch.reset();
+    }
+    const auto listing = timed([&] { EXPECT_FALSE(listed()); });
+    const std::string trouble = source.Trouble();
+    EXPECT_NE(trouble.find("display " + session.display() + " "), std::string::npos) << trouble;
+    const auto alone = timed([&] { EXPECT_EQ(title(), ""); });
+    EXPECT_EQ(source.Trouble(), trouble) << "one text for every late look";
+    EXPECT_LE(listing, kLookBound);
+    EXPECT_LE(alone, kLookBound);
+    std::printf("[ stall    ] %s: the listing took %lld ms, a window's facts %lld ms\n",
+                GetParam().name, static_cast<long long>(listing.count()),
+                static_cast<long long>(alone.count()));
+  }
+  EXPECT_TRUE(listed()) << "the first look after the stall";
+  EXPECT_EQ(source.Trouble(), "");
+  EXPECT_EQ(title(), "Stalled");
+  EXPECT_EQ(source.Trouble(), "");
+  x.Destroy(window);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls,
+                         StalledServer,
+                         ::testing::ValuesIn(kStallCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Descriptors open in this process now.
 std::size_t OpenDescriptors() {

@@ -156,7 +156,8 @@ void SessionWindows::Choose() {
   // An X11 session: the X server knows every window, where it can be reached.
   if (LoadLibrary<XcbLibrary>() == nullptr) {
     gap_ = "XCB cannot be loaded: " + LibraryError<XcbLibrary>();
-  } else if (!x11_.connected()) {
+  } else if (!x11_.connected() && x11_.Trouble().empty()) {
+    // A server that has not answered yet (Trouble()) is no missing one.
     const std::string display = Environment("DISPLAY");
     gap_ = display.empty() ? "no X display is named (DISPLAY is unset)"
                            : "the X display " + display + " cannot be reached";
@@ -208,6 +209,7 @@ void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
     }
   }
   std::vector<WindowHandle> windows;
+  asked_x11_ = ask_x11;
   if (ask_x11)
     windows = x11_.TopLevel();
   const X11Windows::Batch batch(x11_, windows);
@@ -224,6 +226,11 @@ const WindowFacts& SessionWindows::Facts(WindowHandle window) {
   static const WindowFacts kNone;
   const std::size_t number = (window & ~kCompositorTag) >> kSourceShift;
   return number < compositors_.size() ? compositors_[number]->Facts(window) : kNone;
+}
+
+std::string SessionWindows::Trouble() const {
+  const std::string& x11 = asked_x11_ ? x11_.Trouble() : std::string();
+  return trouble_.empty() ? x11 : x11.empty() ? trouble_ : trouble_ + "; " + x11;
 }
 
 void SessionWindows::NoteTrouble(const std::string& description) {

@@ -38,7 +38,8 @@ class SessionWindows {
   // server is asked.
   bool SeesProcess(std::uint32_t pid);
   // Why the last enumeration did not see every window: empty when it did.
-  const std::string& Trouble() const { return trouble_; }
+  // The X server's own, for a look it did not answer in time, included.
+  std::string Trouble() const;
   // The facts of a window of any source, valid until the next question.
   const WindowFacts& Facts(WindowHandle window);
 
@@ -57,6 +58,7 @@ class SessionWindows {
   bool chosen_ = false;
   std::string gap_;
   std::string trouble_;
+  bool asked_x11_ = false;  // the last enumeration asked the X server
   // A Wayland session whose compositor tells nothing: the X server is asked
   // only once one of the X11 clients it serves is known, so that it runs.
   bool wayland_gap_ = false;

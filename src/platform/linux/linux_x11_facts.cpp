@@ -66,8 +66,9 @@ struct Requests {
 // does not know) takes a second round. No text is asked for beyond its bound.
 void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<WindowFacts>& facts) {
   facts.assign(windows.size(), WindowFacts{});
+  const Answers answers(*this);
   xcb_connection_t* c = Connection();
-  if (c == nullptr)
+  if (c == nullptr || !CaughtUp())
     return;
   const XcbLibrary& x = *xcb_;
 
@@ -97,15 +98,11 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Win
     }
   }
 
-  // Windows can vanish while we look at them: their errors are counted, never fatal.
-  auto read = [this, &x, c](xcb_get_property_cookie_t cookie) {
-    xcb_generic_error_t* error = nullptr;
-    PropertyReply reply(x.xcb_get_property_reply(c, cookie, &error));
-    if (error != nullptr) {
-      ++errors_;
-      std::free(error);
-    }
-    return reply;
+  // Windows can vanish while we look at them: their errors are counted, never
+  // fatal. A window not answered in full within the look's bound has the
+  // facts of none, and the rest of its answers are thrown away.
+  auto read = [this](xcb_get_property_cookie_t cookie) {
+    return PropertyReply(Reply<xcb_get_property_reply_t>(cookie.sequence));
   };
   std::vector<std::size_t> unknown_creator;
   for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -113,19 +110,22 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Win
     Requests& r = requests[i];
     WindowFacts& f = facts[i];
 
-    xcb_generic_error_t* error = nullptr;
     const Owned<xcb_get_window_attributes_reply_t> attributes(
-        x.xcb_get_window_attributes_reply(c, r.attributes, &error));
-    if (error != nullptr) {
-      ++errors_;
-      std::free(error);
-    }
+        Reply<xcb_get_window_attributes_reply_t>(r.attributes.sequence));
     const PropertyReply wm_state = read(r.wm_state);
     const PropertyReply transient_for = read(r.transient_for);
     const PropertyReply type = read(r.type);
     const PropertyReply state = read(r.state);
     const PropertyReply net_name = read(r.net_name);
     const PropertyReply name = read(r.name);
+    const Owned<xcb_res_query_client_ids_reply_t> ids(
+        has_xres_ ? Reply<xcb_res_query_client_ids_reply_t>(r.client.sequence) : nullptr);
+    if (late_) {
+      // The creator's answers, asked already, are thrown away below.
+      if (!has_xres_)
+        unknown_creator.push_back(i);
+      continue;
+    }
 
     // Visible: mapped, or kept iconified (or on another desktop) by the
     // manager, which is unmapped but still shown as far as its application
@@ -194,13 +194,6 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Win
     // client sets itself, serves where it does not (an old server, or none
     // for this client).
     if (has_xres_) {
-      xcb_generic_error_t* res_error = nullptr;
-      const Owned<xcb_res_query_client_ids_reply_t> ids(
-          res_->xcb_res_query_client_ids_reply(c, r.client, &res_error));
-      if (res_error != nullptr) {
-        ++errors_;
-        std::free(res_error);
-      }
       std::int32_t pid = -1;
       if (ids) {
         for (auto it = res_->xcb_res_query_client_ids_ids_iterator(ids.get());
@@ -228,6 +221,10 @@ void X11Windows::Fetch(const std::vector<WindowHandle>& windows, std::vector<Win
   for (const std::size_t i : unknown_creator) {
     const PropertyReply pid = read(requests[i].pid);
     const PropertyReply machine = read(requests[i].machine);
+    if (late_) {
+      facts[i] = WindowFacts{};
+      continue;
+    }
     const auto value = Items(x, pid.get(), XCB_ATOM_CARDINAL);
     if (value.empty() || value[0] == 0)
       continue;

@@ -3,6 +3,7 @@
 // the questions about each window).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,28 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/linux_posix.h"
+#include "platform/linux/linux_x11_windows.h"
 #include "platform/linux/linux_xcb.h"
+
+namespace launcher {
+
+// Sets the deadline of the look's waits from the time left in its bound, and
+// keeps what is left when the call that waited returns.
+class X11Windows::Answers {
+ public:
+  explicit Answers(X11Windows& owner) : owner_(owner) {
+    owner_.deadline_ = MonotonicNowMs() + owner_.left_ms_;
+  }
+  ~Answers() { owner_.left_ms_ = std::max<std::int64_t>(0, owner_.deadline_ - MonotonicNowMs()); }
+  Answers(const Answers&) = delete;
+  Answers& operator=(const Answers&) = delete;
+
+ private:
+  X11Windows& owner_;
+};
+
+}  // namespace launcher
 
 namespace launcher::x11 {
 

@@ -5,31 +5,35 @@
 
 #include <xcb/res.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include "platform/linux/linux_library.h"
 
 namespace launcher {
 
-#define LAUNCHER_XCB_FUNCTIONS(X)    \
-  X(xcb_connect)                     \
-  X(xcb_connection_has_error)        \
-  X(xcb_disconnect)                  \
-  X(xcb_get_setup)                   \
-  X(xcb_setup_roots_iterator)        \
-  X(xcb_screen_next)                 \
-  X(xcb_prefetch_extension_data)     \
-  X(xcb_get_extension_data)          \
-  X(xcb_intern_atom)                 \
-  X(xcb_intern_atom_reply)           \
-  X(xcb_query_tree)                  \
-  X(xcb_query_tree_reply)            \
-  X(xcb_query_tree_children)         \
-  X(xcb_query_tree_children_length)  \
-  X(xcb_get_window_attributes)       \
-  X(xcb_get_window_attributes_reply) \
-  X(xcb_get_property)                \
-  X(xcb_get_property_reply)          \
-  X(xcb_get_property_value)          \
+// Replies are polled for (xcb_poll_for_reply) with a deadline, never waited
+// for; only the setup of a new connection, made on a thread of its own, waits.
+#define LAUNCHER_XCB_FUNCTIONS(X)   \
+  X(xcb_connect)                    \
+  X(xcb_connection_has_error)       \
+  X(xcb_disconnect)                 \
+  X(xcb_flush)                      \
+  X(xcb_get_file_descriptor)        \
+  X(xcb_poll_for_reply)             \
+  X(xcb_discard_reply)              \
+  X(xcb_get_setup)                  \
+  X(xcb_setup_roots_iterator)       \
+  X(xcb_screen_next)                \
+  X(xcb_prefetch_extension_data)    \
+  X(xcb_get_extension_data)         \
+  X(xcb_intern_atom)                \
+  X(xcb_intern_atom_reply)          \
+  X(xcb_query_tree)                 \
+  X(xcb_query_tree_children)        \
+  X(xcb_query_tree_children_length) \
+  X(xcb_get_window_attributes)      \
+  X(xcb_get_property)               \
+  X(xcb_get_property_value)         \
   X(xcb_get_property_value_length)
 
 struct XcbLibrary {
@@ -48,7 +52,6 @@ struct XcbLibrary {
   X(xcb_res_query_version)                 \
   X(xcb_res_query_version_reply)           \
   X(xcb_res_query_client_ids)              \
-  X(xcb_res_query_client_ids_reply)        \
   X(xcb_res_query_client_ids_ids_iterator) \
   X(xcb_res_client_id_value_next)          \
   X(xcb_res_client_id_value_value)
