@@ -180,6 +180,8 @@ std::string Look(WindowSource& source, std::chrono::milliseconds* took) {
       EXPECT_NE(facts.pid, OwnPid());
       result += facts.title + (facts.x11 ? "(x11);" : ";");
     }
+    if (!source.Incomplete().empty())
+      result += "[" + source.Incomplete() + "]";
   } catch (const RuntimeError& failure) {
     EXPECT_EQ(failure.number(), kErrDeviceIo);
     result = failure.description();
@@ -274,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
                                            R"(, "shell": null, "window": "x", "nodes": {"a": 1})"));
                           },
                           {},
-                          ";Plain;"}),
+                          ";Plain;[sway IPC: views with fields of unexpected types]"}),
     [](const ::testing::TestParamInfo<SourceCase>& info) { return std::string(info.param.name); });
 
 // A session bus of the test's own.

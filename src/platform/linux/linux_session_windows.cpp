@@ -199,7 +199,9 @@ void SessionWindows::Enumerate(const std::function<bool(WindowHandle)>& visit) {
     try {
       const std::vector<WindowHandle> more = source->TopLevel();
       told.insert(told.end(), more.begin(), more.end());
-      ask_x11 = ask_x11 || !source->ToldX11();
+      ask_x11 = ask_x11 || !source->ToldX11() || !source->Incomplete().empty();
+      if (!source->Incomplete().empty())
+        NoteTrouble(source->Incomplete());
     } catch (const RuntimeError& failure) {
       NoteTrouble(failure.description());
       ask_x11 = true;

@@ -170,6 +170,18 @@ SwayTree ParseSwayTree(const std::string& json, std::uint32_t own_pid) {
     const auto id = node.find("id");
     if (id == node.end() || !id->is_number_unsigned())
       continue;
+    // A field of another type than sway's own is not trusted, and the view it
+    // describes may be the application's: the look may miss a window.
+    for (const char* text : {"name", "shell"}) {
+      const auto it = node.find(text);
+      result.misshapen =
+          result.misshapen || (it != node.end() && !it->is_string() && !it->is_null());
+    }
+    for (const char* number : {"pid", "window"}) {
+      const auto it = node.find(number);
+      result.misshapen =
+          result.misshapen || (it != node.end() && !it->is_number_unsigned() && !it->is_null());
+    }
     const auto window = node.find("window");
     const bool x11 = StringAt(node, "shell") == "xwayland" ||
                      (window != node.end() && window->is_number_unsigned());
@@ -203,6 +215,7 @@ std::vector<WindowHandle> SwayWindows::TopLevel() {
   told_x11_ = false;
   SwayTree tree = ParseSwayTree(AskTree(), static_cast<std::uint32_t>(getpid()));
   told_x11_ = !tree.untold_x11;
+  incomplete_ = tree.misshapen ? "sway IPC: views with fields of unexpected types" : "";
   for (auto& [id, facts] : tree.windows) {
     const WindowHandle handle = CompositorHandle(number_, id);
     if (windows_.emplace(handle, std::move(facts)).second)

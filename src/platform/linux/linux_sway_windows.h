@@ -27,6 +27,7 @@ class SwayWindows : public WindowSource {
   std::vector<WindowHandle> TopLevel() override;
   const WindowFacts& Facts(WindowHandle window) override;
   bool ToldX11() const override { return told_x11_; }
+  const std::string& Incomplete() const override { return incomplete_; }
 
  private:
   // The tree as JSON text; raises 57 when sway does not answer in time, or
@@ -37,6 +38,7 @@ class SwayWindows : public WindowSource {
   unsigned number_;
   std::unordered_map<WindowHandle, WindowFacts> windows_;
   bool told_x11_ = false;
+  std::string incomplete_;
 };
 
 // What a GET_TREE reply tells: its views with a process, but not those of
@@ -44,6 +46,7 @@ class SwayWindows : public WindowSource {
 struct SwayTree {
   std::vector<std::pair<std::uint32_t, WindowFacts>> windows;
   bool untold_x11 = false;
+  bool misshapen = false;  // a view had a field of an unexpected type
 };
 
 // Reads any bytes: invalid UTF-8 is replaced, fields of unexpected types are

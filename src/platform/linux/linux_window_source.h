@@ -65,6 +65,12 @@ class WindowSource {
   // process: the X server then need not be asked, and an Xwayland that starts
   // on demand is not woken for the window list.
   virtual bool ToldX11() const { return false; }
+  // Why the last look, though answered, may have missed windows (a reply
+  // partly of unexpected shape); empty when it may not.
+  virtual const std::string& Incomplete() const {
+    static const std::string kWhole;
+    return kWhole;
+  }
 };
 
 // Handles of compositor windows carry a tag in their top bits: X11 ids never
