@@ -375,10 +375,11 @@ bool DesktopSession::StartCompositor() {
   switch (kind_) {
     case Compositor::kSway: {
       const std::string config = folder_ + "/sway.conf";
-      // `force`: Xwayland at once, not on the first X client; the exec line
-      // tells the names that sway gives its clients.
+      // Xwayland as sway starts it by default, on the first X client, so
+      // that what starts it shows; the exec line tells the names that sway
+      // gives its clients.
       WriteText(config,
-                "xwayland force\noutput HEADLESS-1 resolution 1280x1024 position 0 0\n"
+                "xwayland enable\noutput HEADLESS-1 resolution 1280x1024 position 0 0\n"
                 "exec sh -c 'env > " +
                     runtime_ + "/session.env.tmp && mv " + runtime_ + "/session.env.tmp " +
                     runtime_ + "/session.env'\n");

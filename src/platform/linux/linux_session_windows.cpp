@@ -119,6 +119,8 @@ SessionWindows::~SessionWindows() = default;
 
 void SessionWindows::Choose() {
   chosen_ = true;
+  // Reaching a compositor may wait for it, as a look does.
+  const HeldFormEvents held;
   // Wayland clients are known to the compositor alone.
   const std::string wayland_display = Environment("WAYLAND_DISPLAY");
   if (!wayland_display.empty()) {
