@@ -38,7 +38,7 @@ std::string ValidUtf8(std::string_view text) {
     std::size_t length = 0;
     unsigned char low = 0x80;   // the second byte's range, which rules out
     unsigned char high = 0xBF;  // overlong forms, surrogates and past U+10FFFF
-    if (lead < 0x80) {
+    if (lead != 0 && lead < 0x80) {
       length = 1;
     } else if (lead >= 0xC2 && lead <= 0xDF) {
       length = 2;

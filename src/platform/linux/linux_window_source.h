@@ -34,8 +34,9 @@ inline constexpr std::size_t kWindowTextBytes = std::size_t{64} * 1024;
 // `text` cut to at most `limit` bytes without splitting a UTF-8 character.
 std::string CutText(std::string text, std::size_t limit = kWindowTextBytes);
 
-// `text` with every byte that is not part of a valid UTF-8 character replaced
-// by U+FFFD: other programs' texts (an ICCCM title is Latin-1) are read, not refused.
+// `text` with every byte that is not part of a valid UTF-8 character, and
+// every NUL (which ends a text of C, and no JSON text may hold), replaced by
+// U+FFFD: other programs' texts (an ICCCM title is Latin-1) are read, not refused.
 std::string ValidUtf8(std::string_view text);
 
 // Called while a look waits for another program, at least every
