@@ -662,6 +662,43 @@ void PrintTo(const SessionCase& c, std::ostream* out) {
   *out << c.name;
 }
 
+// The variables given, set (an empty value: unset) for as long as it lives,
+// with a Linux backend made under them.
+class ScopedSession {
+ public:
+  explicit ScopedSession(const std::vector<std::pair<const char*, std::string>>& variables) {
+    for (const auto& [name, value] : variables) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+      if (value.empty())
+        unsetenv(name);
+      else
+        setenv(name, value.c_str(), 1);
+    }
+    platform_ = std::make_unique<LinuxPlatform>(1, argv_);
+    InstallPlatform(platform_.get());
+  }
+  ~ScopedSession() {
+    InstallPlatform(nullptr);
+    platform_.reset();
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+  }
+  ScopedSession(const ScopedSession&) = delete;
+  ScopedSession& operator=(const ScopedSession&) = delete;
+  LinuxPlatform& platform() { return *platform_; }
+
+ private:
+  char name_[8] = "session";
+  char* argv_[2] = {name_, nullptr};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::unique_ptr<LinuxPlatform> platform_;
+};
+
 class Session : public ::testing::TestWithParam<SessionCase> {};
 
 TEST_P(Session, ChoosesItsSourcesAndSaysWhereItCannotTell) {
@@ -669,33 +706,19 @@ TEST_P(Session, ChoosesItsSourcesAndSaysWhereItCannotTell) {
   ChildProcess app("sleep", {"30"}, {});
   const auto app_pid = static_cast<std::uint32_t>(app.pid());
   FakeSway sway([app_pid] { return FakeSway::Message(4, Tree(OwnPid(), 3, app_pid)); });
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-  for (const auto& [name, value] : GetParam().environment) {
-    const char* old = std::getenv(name);
-    saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-    const std::string text = value == nullptr ? "" : value;
-    if (value == nullptr)
-      unsetenv(name);
-    else
-      setenv(name, text == "@sway" ? sway.path().c_str() : value, 1);
-  }
-  char name[] = "sessions";
-  char* argv[] = {name, nullptr};
-  LinuxPlatform platform(1, argv);
-  InstallPlatform(&platform);
+  std::vector<std::pair<const char*, std::string>> variables;
+  for (const auto& [name, value] : GetParam().environment)
+    variables.emplace_back(name, value == nullptr                ? std::string()
+                                 : std::string(value) == "@sway" ? sway.path()
+                                                                 : std::string(value));
+  ScopedSession session(variables);
+  LinuxPlatform& platform = session.platform();
   EXPECT_EQ(platform.WindowListGap().find(GetParam().gap), 0u) << platform.WindowListGap();
   if (*GetParam().gap == '\0') {
     EXPECT_EQ(platform.WindowListGap(), "");
     const ProcList list = funGetWindowList(0, true);
     EXPECT_TRUE(std::any_of(list.begin(), list.end(),
                             [](const ProcInfo& p) { return p.strWindowTitle == "Native"; }));
-  }
-  InstallPlatform(nullptr);
-  for (const auto& [n, value] : saved) {
-    if (value)
-      setenv(n.c_str(), value->c_str(), 1);
-    else
-      unsetenv(n.c_str());
   }
 }
 
@@ -737,43 +760,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"WAYLAND_DISPLAY", nullptr}, {"DISPLAY", ":31999"}},
                     "the X display :31999 cannot be reached"}),
     [](const ::testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
-
-// The variables given, set (an empty value: unset) for as long as it lives,
-// with a Linux backend made under them.
-class ScopedSession {
- public:
-  explicit ScopedSession(const std::vector<std::pair<const char*, std::string>>& variables) {
-    for (const auto& [name, value] : variables) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-      if (value.empty())
-        unsetenv(name);
-      else
-        setenv(name, value.c_str(), 1);
-    }
-    platform_ = std::make_unique<LinuxPlatform>(1, argv_);
-    InstallPlatform(platform_.get());
-  }
-  ~ScopedSession() {
-    InstallPlatform(nullptr);
-    platform_.reset();
-    for (const auto& [name, value] : saved_) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
-  }
-  ScopedSession(const ScopedSession&) = delete;
-  ScopedSession& operator=(const ScopedSession&) = delete;
-  LinuxPlatform& platform() { return *platform_; }
-
- private:
-  char name_[8] = "session";
-  char* argv_[2] = {name_, nullptr};
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-  std::unique_ptr<LinuxPlatform> platform_;
-};
 
 // A compositor that answers garbage costs its windows for that look, never the
 // start: the list is taken, and the trouble is told for the wait to weigh.
