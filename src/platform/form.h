@@ -3,25 +3,33 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace launcher {
 
 using WindowHandle = std::uint32_t;
 
-// A loaded picture at its natural size.
+// A loaded picture at its natural size. A picture made for a screen of twice
+// the density has a density of 2: it is drawn in half as many pixels of the
+// splash's design, one of its pixels to each pixel of such a screen.
 class Picture {
  public:
   virtual ~Picture() = default;
-  virtual int width() const = 0;   // pixels
-  virtual int height() const = 0;  // pixels
+  virtual int width() const = 0;   // pixels of the picture
+  virtual int height() const = 0;  // pixels of the picture
+  virtual int density() const { return 1; }
 };
 
-// The primary display: its size in pixels and the twips (1/1440 inch) per pixel.
+// The primary display: its size in pixels and the twips (1/1440 inch) per
+// pixel, in the pixels a form is placed and drawn in (the screen's own pixels
+// divided by `scale`, so that a splash looks the same size at any scale).
 struct ScreenMetrics {
   int width_px = 0;
   int height_px = 0;
   float twips_per_pixel_x = 15;
   float twips_per_pixel_y = 15;
+  // The screen's pixels per pixel of a form: 1 at 96 DPI, 2 at 200 %.
+  float scale = 1;
 };
 
 // What a form reports to its owner. Events arrive on the one thread, from the
@@ -49,9 +57,12 @@ class Form {
   virtual void SetBounds(float left, float top, float width, float height) = 0;
   // The frame rectangle in pixels, outlined in the system's 3-D shadow colour.
   virtual void SetFrame(int left, int top, int width, int height) = 0;
-  // The picture at its natural size with its top-left corner at (left, top)
-  // pixels, drawn over the frame and cut off at the window's edges.
+  // The picture at its natural size (divided by its density) with its
+  // top-left corner at (left, top) pixels, drawn over the frame and cut off at
+  // the window's edges.
   virtual void SetPicture(const Picture& picture, int left, int top) = 0;
+  // What assistive technology reads for the window; its caption stays empty.
+  virtual void SetAccessibleName(const std::string& name) = 0;
   // Shows the form modeless and activates it; OnActivate runs before it returns.
   virtual void Show() = 0;
   virtual void SetTopmost(bool topmost) = 0;

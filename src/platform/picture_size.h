@@ -15,7 +15,8 @@ inline constexpr std::int64_t kMaxPictureSide = 32767;
 inline constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 24;
 
 // Raises 481 (Invalid picture), with the size and the limit in its
-// description, when a picture of `width` x `height` pixels is beyond them.
-void CheckPictureSize(std::int64_t width, std::int64_t height);
+// description, when a picture of `width` x `height` pixels is beyond them. A
+// picture of density 2 may hold four times the pixels (never more on a side).
+void CheckPictureSize(std::int64_t width, std::int64_t height, int density = 1);
 
 }  // namespace launcher

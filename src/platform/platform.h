@@ -135,8 +135,9 @@ class Platform {
 
   // A new form, hidden; `events` must outlive it.
   virtual std::unique_ptr<Form> CreateForm(FormEvents& events) = 0;
-  // Loads a picture file: 53 when it is missing, 481 when it is no picture.
-  virtual std::unique_ptr<Picture> LoadPicture(const std::string& path) = 0;
+  // Loads a picture file made for `density` (1, or 2 for twice the pixels on
+  // each side): 53 when it is missing, 481 when it is no picture.
+  virtual std::unique_ptr<Picture> LoadPicture(const std::string& path, int density) = 0;
   virtual ScreenMetrics GetScreen() = 0;
   // Dispatches events until no form is open any more.
   virtual void RunEventLoop() = 0;

@@ -6,6 +6,7 @@
 #include "core/launcher_state.h"
 #include "core/waits.h"
 #include "diagnostics/trace.h"
+#include "platform/picture_density.h"
 #include "procmanager/process_list.h"
 #include "settings/ini_reader.h"
 
@@ -31,6 +32,33 @@ void Attempt(Statement statement) {
   } catch (const RuntimeError&) {
     // Skipped by design: the handler goes on with its next statement.
   }
+}
+
+// The double-density picture beside the configured one where the screen's
+// scale calls for it and it can stand in; else the configured picture, which
+// the form scales. Anything wrong with the sharper one is traced, never shown.
+std::unique_ptr<Picture> SharpestPicture(const std::string& path, std::unique_ptr<Picture> image) {
+  float scale = 1;
+  Attempt([&] { scale = Sys().GetScreen().scale; });
+  if (scale <= kDoubleDensityFromScale)
+    return image;
+  const std::string sharp_path = DoubleDensityPath(path, Sys().PathSeparator());
+  const std::string unused = "DisplaySplash: " + sharp_path + " not used, the picture is scaled: ";
+  try {
+    if (!Sys().FileExists(sharp_path)) {
+      WriteTrace(unused + "no such file");
+      return image;
+    }
+    std::unique_ptr<Picture> sharp = Sys().LoadPicture(sharp_path, 2);
+    if (sharp->width() == 2 * image->width() && sharp->height() == 2 * image->height())
+      return sharp;
+    WriteTrace(unused + std::to_string(sharp->width()) + " x " + std::to_string(sharp->height()) +
+               " pixels, not twice " + std::to_string(image->width()) + " x " +
+               std::to_string(image->height()));
+  } catch (const RuntimeError& failure) {
+    Attempt([&] { WriteTrace(unused + failure.description()); });
+  }
+  return image;
 }
 
 // Forms closed while one of their events may still be running.
@@ -61,6 +89,8 @@ void FrmSplash::Load() {
 
 void FrmSplash::Form_Load() {
   Attempt([&] { form_->SetFrame(0, 0, kFrameWidth, kFrameHeight); });
+  // A screen reader says what is starting; the caption stays empty.
+  Attempt([&] { form_->SetAccessibleName(State().gstrAppName); });
   Attempt([&] {
     const ScreenMetrics screen = Sys().GetScreen();
     const float width = static_cast<float>(kFrameWidth) * screen.twips_per_pixel_x;
@@ -184,7 +214,7 @@ void DisplaySplash() {
     // A NUL byte would cut the path short and open another file.
     if (path.find('\0') != std::string::npos)
       Raise(kErrBadFileName);
-    const std::unique_ptr<Picture> image = Sys().LoadPicture(path);
+    const std::unique_ptr<Picture> image = SharpestPicture(path, Sys().LoadPicture(path, 1));
     splash.form().SetPicture(*image, kPictureLeft, kPictureTop);
     splash.form().Show();
     splash.SetQuitTimer(static_cast<std::uint32_t>(duration) * 1000, true);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/picture_density.h"
 #include "platform/picture_header.h"
 #include "platform/runtime_error.h"
 
@@ -134,6 +135,29 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"text", "just text\r\n", std::nullopt},
         HeaderCase{"empty", "", std::nullopt}),
     [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace launcher
+
+namespace launcher {
+namespace {
+
+TEST(DoubleDensityPath, GoesBeforeTheLastComponentsExtension) {
+  const struct {
+    const char* path;
+    char separator;
+    const char* sharp;
+  } cases[] = {
+      {"C:\\bin\\splash.png", '\\', "C:\\bin\\splash@2x.png"},
+      {"/opt/q/bin/splash.tar.png", '/', "/opt/q/bin/splash.tar@2x.png"},
+      {"/opt/q.v2/bin/splash", '/', "/opt/q.v2/bin/splash@2x"},
+      {"/opt/q/bin/.splash", '/', "/opt/q/bin/.splash@2x"},
+      {"/opt/q/bin/", '/', "/opt/q/bin/@2x"},
+      {"splash.png", '/', "splash@2x.png"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DoubleDensityPath(c.path, c.separator), c.sharp) << c.path;
+}
 
 }  // namespace
 }  // namespace launcher

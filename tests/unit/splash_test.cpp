@@ -316,5 +316,83 @@ TEST_F(SplashTest, TopmostFailureIsIgnored) {
   EXPECT_EQ(fake.now_ms, 5000);
 }
 
+struct DensityCase {
+  const char* name;
+  float scale;
+  // The size of splash@2x.png when it loads; {0, 0} when the file holds no
+  // picture, {-1, -1} when there is no such file.
+  std::pair<int, int> sharp;
+  bool sharp_shown;
+  const char* trace;  // the end of the trace line; empty for none
+};
+
+class Densities : public SplashTest, public ::testing::WithParamInterface<DensityCase> {};
+
+TEST_P(Densities, DoubleDensityPictureStandsInOnlyWhereItFits) {
+  const DensityCase& c = GetParam();
+  fake.screen.scale = c.scale;
+  const std::string sharp = kBin + "splash@2x.png";
+  if (c.sharp.first >= 0)
+    fake.files[sharp] = FakeFile{};
+  if (c.sharp.first > 0)
+    fake.pictures[sharp] = c.sharp;
+  RunMain();
+  FakeForm* form = fake.OpenForm();
+  ASSERT_NE(form, nullptr) << "a splash is shown whatever the sharper picture is";
+  EXPECT_EQ(form->picture_density, c.sharp_shown ? 2 : 1);
+  EXPECT_EQ(form->picture_width, c.sharp_shown ? 540 : 270);
+  EXPECT_EQ(form->picture_left, 4);
+  EXPECT_FLOAT_EQ(form->width, 4155) << "the form's size is the same at every scale";
+  const std::string prefix = "DisplaySplash: " + sharp + " not used, the picture is scaled: ";
+  int traced = 0;
+  for (const std::string& message : Messages())
+    traced += message.rfind(prefix, 0) == 0 ? 1 : 0;
+  if (*c.trace == '\0') {
+    EXPECT_EQ(traced, 0);
+  } else {
+    EXPECT_EQ(Count(prefix + c.trace), 1);
+  }
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SplashTest,
+    Densities,
+    ::testing::Values(
+        DensityCase{"Scale1", 1, {540, 154}, false, ""},
+        DensityCase{"Scale150", 1.5F, {540, 154}, false, ""},
+        DensityCase{"Scale175", 1.75F, {540, 154}, true, ""},
+        DensityCase{"Scale2", 2, {540, 154}, true, ""},
+        DensityCase{"Scale3", 3, {540, 154}, true, ""},
+        DensityCase{"Missing", 2, {-1, -1}, false, "no such file"},
+        DensityCase{"NoPicture", 2, {0, 0}, false, "Invalid picture"},
+        DensityCase{"SameSize", 2, {270, 77}, false, "270 x 77 pixels, not twice 270 x 77"},
+        DensityCase{"OneOff", 2, {541, 154}, false, "541 x 154 pixels, not twice 270 x 77"},
+        // Within four times the pixels of a picture, beyond those of one.
+        DensityCase{"LargeButTaken",
+                    2,
+                    {8192, 8192},
+                    false,
+                    "8192 x 8192 pixels, not twice 270 x 77"},
+        DensityCase{"Huge",
+                    2,
+                    {20000, 20000},
+                    false,
+                    "Invalid picture (20000 x 20000 pixels; at most 67108864 pixels, and 32767 on "
+                    "a side, are taken)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SplashTest, DoubleDensityPictureIsNotLookedForAtOneHundredPercent) {
+  RunMain();
+  EXPECT_EQ(fake.loaded_pictures, std::vector<std::string>{kBin + "splash.png"});
+}
+
+TEST_F(SplashTest, SplashIsNamedForAssistiveTechnology) {
+  RunMain();
+  FakeForm* form = fake.OpenForm();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->accessible_name, "Quarven");
+}
+
 }  // namespace
 }  // namespace launcher

@@ -336,23 +336,27 @@ std::unique_ptr<Form> FakePlatform::CreateForm(FormEvents& events) {
 namespace {
 class FakePicture : public Picture {
  public:
-  FakePicture(int width, int height) : width_(width), height_(height) {}
+  FakePicture(int width, int height, int density)
+      : width_(width), height_(height), density_(density) {}
   int width() const override { return width_; }
   int height() const override { return height_; }
+  int density() const override { return density_; }
 
  private:
   int width_;
   int height_;
+  int density_;
 };
 }  // namespace
 
-std::unique_ptr<Picture> FakePlatform::LoadPicture(const std::string& path) {
+std::unique_ptr<Picture> FakePlatform::LoadPicture(const std::string& path, int density) {
   Check(FakeService::kLoadPicture);
+  loaded_pictures.push_back(path);
   const auto it = pictures.find(path);
   if (it != pictures.end()) {
     // As the real backends do, from the picture's header.
-    CheckPictureSize(it->second.first, it->second.second);
-    return std::make_unique<FakePicture>(it->second.first, it->second.second);
+    CheckPictureSize(it->second.first, it->second.second, density);
+    return std::make_unique<FakePicture>(it->second.first, it->second.second, density);
   }
   Raise(files.count(path) != 0 ? kErrInvalidPicture : kErrFileNotFound);
 }
@@ -391,6 +395,11 @@ void FakeForm::SetPicture(const Picture& picture, int l, int t) {
   picture_top = t;
   picture_width = picture.width();
   picture_height = picture.height();
+  picture_density = picture.density();
+}
+
+void FakeForm::SetAccessibleName(const std::string& name) {
+  accessible_name = name;
 }
 
 void FakeForm::Show() {

@@ -70,6 +70,7 @@ class FakeForm : public Form {
   void SetBounds(float left, float top, float width, float height) override;
   void SetFrame(int left, int top, int width, int height) override;
   void SetPicture(const Picture& picture, int left, int top) override;
+  void SetAccessibleName(const std::string& name) override;
   void Show() override;
   void SetTopmost(bool on) override;
   void SetTimer(int timer, std::uint32_t interval_ms, bool enabled) override;
@@ -87,7 +88,9 @@ class FakeForm : public Form {
   float left = 0, top = 0, width = 0, height = 0;  // twips
   int frame_left = 0, frame_top = 0, frame_width = 0, frame_height = 0;
   int picture_left = 0, picture_top = 0, picture_width = 0, picture_height = 0;
+  int picture_density = 0;
   bool has_picture = false;
+  std::string accessible_name;
   int activations = 0;
   std::map<int, Timer> timers;
   FormEvents& events;
@@ -182,6 +185,8 @@ class FakePlatform : public Platform {
   // Pictures that load, by path, with their size in pixels; a file that is
   // there but not listed here is not a picture.
   std::map<std::string, std::pair<int, int>> pictures;
+  // Every picture the launcher asked for, in order.
+  std::vector<std::string> loaded_pictures;
   ScreenMetrics screen{1280, 1024, 15, 15};
   // Clicks on the open form at these simulated times.
   std::vector<std::int64_t> clicks;
@@ -271,7 +276,7 @@ class FakePlatform : public Platform {
   void Sleep(std::uint32_t milliseconds) override;
   void PumpEvents() override;
   std::unique_ptr<Form> CreateForm(FormEvents& events) override;
-  std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
+  std::unique_ptr<Picture> LoadPicture(const std::string& path, int density) override;
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
   [[noreturn]] void EndProgram(int status) override;

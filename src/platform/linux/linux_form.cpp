@@ -127,6 +127,7 @@ class GtkForm : public Form {
     Redraw();
   }
 
+  void SetAccessibleName(const std::string& name) override { accessible_name_ = name; }
   void SetPicture(const Picture& picture, int left, int top) override {
     if (picture_ != nullptr)
       tk_.gobject.g_object_unref(picture_);
@@ -299,6 +300,7 @@ class GtkForm : public Form {
   GdkPixbuf* picture_ = nullptr;
   int picture_left_ = 0;
   int picture_top_ = 0;
+  std::string accessible_name_;
   std::map<int, guint> timers_;
   // What came while handlers were held.
   std::set<int> due_;

@@ -80,6 +80,7 @@ std::string FormatOf(const Toolkit& tk, const std::string& path, const guchar* h
 // raised once the loader has returned.
 struct Decoding {
   const Toolkit& tk;
+  int density;
   std::exception_ptr refusal;
   int rows = 0;  // down to the foot of the lowest row decoded
 };
@@ -87,7 +88,7 @@ struct Decoding {
 void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
   auto* decoding = static_cast<Decoding*>(data);
   try {
-    CheckPictureSize(width, height);
+    CheckPictureSize(width, height, decoding->density);
   } catch (...) {
     decoding->refusal = std::current_exception();
     // Asked for a picture of no size, the loaders stop before they allocate
@@ -135,7 +136,7 @@ class Loader {
 
 }  // namespace
 
-std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
+std::unique_ptr<Picture> LoadGdkPicture(const std::string& path, int density) {
   // One descriptor for the size and the pixels, so that what is checked is
   // what is decoded. Opened without blocking: a FIFO in the picture's place
   // must not hold the launcher.
@@ -161,7 +162,7 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
   if (created == nullptr)
     Raise(kErrInvalidPicture);
   Loader loader(tk, created);
-  Decoding decoding{tk, nullptr};
+  Decoding decoding{tk, density, nullptr};
   tk.gobject.g_signal_connect_data(loader.get(), "size-prepared", G_CALLBACK(&OnSizePrepared),
                                    &decoding, nullptr, GConnectFlags{});
   tk.gobject.g_signal_connect_data(loader.get(), "area-updated", G_CALLBACK(&OnAreaUpdated),
@@ -182,10 +183,10 @@ std::unique_ptr<Picture> LoadGdkPicture(const std::string& path) {
        decoding.rows < tk.pixbuf.gdk_pixbuf_get_height(pixbuf)))
     Raise(kErrInvalidPicture);
   // g_object_ref is also a macro: the parentheses keep it from expanding.
-  auto picture =
-      std::make_unique<GdkPicture>(tk, static_cast<GdkPixbuf*>((tk.gobject.g_object_ref)(pixbuf)));
+  auto picture = std::make_unique<GdkPicture>(
+      tk, static_cast<GdkPixbuf*>((tk.gobject.g_object_ref)(pixbuf)), density);
   // Held to the limits whatever a loader told before.
-  CheckPictureSize(picture->width(), picture->height());
+  CheckPictureSize(picture->width(), picture->height(), density);
   return picture;
 }
 

@@ -388,8 +388,8 @@ std::unique_ptr<Form> LinuxPlatform::CreateForm(FormEvents& events) {
   return CreateGtkForm(events);
 }
 
-std::unique_ptr<Picture> LinuxPlatform::LoadPicture(const std::string& path) {
-  return LoadGdkPicture(path);
+std::unique_ptr<Picture> LinuxPlatform::LoadPicture(const std::string& path, int density) {
+  return LoadGdkPicture(path, density);
 }
 
 ScreenMetrics LinuxPlatform::GetScreen() {

@@ -59,7 +59,7 @@ class LinuxPlatform : public Platform {
   void PumpEvents() override;
 
   std::unique_ptr<Form> CreateForm(FormEvents& events) override;
-  std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
+  std::unique_ptr<Picture> LoadPicture(const std::string& path, int density) override;
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
 

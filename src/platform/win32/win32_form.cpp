@@ -53,13 +53,16 @@ class PixelBitmap {
 // The pixels are shared, so a form keeps drawing a picture whose object is gone.
 class Win32Picture : public Picture {
  public:
-  explicit Win32Picture(std::shared_ptr<const PixelBitmap> pixels) : pixels_(std::move(pixels)) {}
+  Win32Picture(std::shared_ptr<const PixelBitmap> pixels, int density)
+      : pixels_(std::move(pixels)), density_(density) {}
   int width() const override { return pixels_->width(); }
   int height() const override { return pixels_->height(); }
+  int density() const override { return density_; }
   const std::shared_ptr<const PixelBitmap>& pixels() const { return pixels_; }
 
  private:
   std::shared_ptr<const PixelBitmap> pixels_;
+  int density_;
 };
 
 // Releases a COM object when the scope ends.
@@ -152,12 +155,12 @@ std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
 // and GIF decoders do); the size the decoder tells is checked before a pixel
 // is asked for, and the pixels then come from that same decoder, converted to
 // premultiplied BGRA straight into the DIB.
-std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes) {
+std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes, int density) {
   if (bytes.empty())
     Raise(kErrInvalidPicture);
   if (const auto declared = DeclaredSizes(bytes)) {
     for (const DeclaredSize& size : *declared)
-      CheckPictureSize(size.width, size.height);
+      CheckPictureSize(size.width, size.height, density);
   }
   const ComScope com;
   ComPtr<IWICImagingFactory> factory;
@@ -177,7 +180,7 @@ std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes)
       FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
       width == 0 || height == 0)
     Raise(kErrInvalidPicture);
-  CheckPictureSize(width, height);
+  CheckPictureSize(width, height, density);
 
   ComPtr<IWICFormatConverter> converter;
   if (FAILED(factory->CreateFormatConverter(converter.put())) ||
@@ -228,6 +231,7 @@ class Win32Form : public Form {
   void SetBounds(float left, float top, float width, float height) override;
   void SetFrame(int left, int top, int width, int height) override;
   void SetPicture(const Picture& picture, int left, int top) override;
+  void SetAccessibleName(const std::string& name) override;
   void Show() override;
   void SetTopmost(bool topmost) override;
   void SetTimer(int timer, std::uint32_t interval_ms, bool enabled) override;
@@ -257,6 +261,7 @@ class Win32Form : public Form {
   std::shared_ptr<const PixelBitmap> picture_;
   int picture_left_ = 0;
   int picture_top_ = 0;
+  std::string accessible_name_;
 };
 
 void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
@@ -401,6 +406,10 @@ void Win32Form::SetFrame(int left, int top, int width, int height) {
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
+void Win32Form::SetAccessibleName(const std::string& name) {
+  accessible_name_ = name;
+}
+
 void Win32Form::SetPicture(const Picture& picture, int left, int top) {
   const auto* native = dynamic_cast<const Win32Picture*>(&picture);
   if (native == nullptr)
@@ -509,14 +518,14 @@ std::unique_ptr<Form> CreateWin32Form(FormEvents& events) {
   return std::make_unique<Win32Form>(events);
 }
 
-std::unique_ptr<Picture> LoadWin32Picture(const std::string& path) {
+std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density) {
   const std::wstring wide = ToWide(path);
   // A folder, or an empty name (the bin folder itself), is no picture file.
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     Raise(kErrFileNotFound);
-  return std::make_unique<Win32Picture>(DecodePicture(ReadPictureFile(wide)));
+  return std::make_unique<Win32Picture>(DecodePicture(ReadPictureFile(wide), density), density);
 }
 
 ScreenMetrics QueryWin32Screen() {

@@ -17,7 +17,7 @@ std::unique_ptr<Form> CreateWin32Form(FormEvents& events);
 // system's image codecs (WIC) read (UTF-8 path): 53 when the file is missing or
 // a folder, 481 when it is no picture they can read, or larger than the limits
 // of platform/picture_size.h (told by the decoder before any pixel is asked for).
-std::unique_ptr<Picture> LoadWin32Picture(const std::string& path);
+std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density);
 
 // Primary display size in pixels and twips per pixel (1440 / DPI).
 ScreenMetrics QueryWin32Screen();

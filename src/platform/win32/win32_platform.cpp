@@ -232,8 +232,8 @@ std::unique_ptr<Form> Win32Platform::CreateForm(FormEvents& events) {
   return CreateWin32Form(events);
 }
 
-std::unique_ptr<Picture> Win32Platform::LoadPicture(const std::string& path) {
-  return LoadWin32Picture(path);
+std::unique_ptr<Picture> Win32Platform::LoadPicture(const std::string& path, int density) {
+  return LoadWin32Picture(path, density);
 }
 
 ScreenMetrics Win32Platform::GetScreen() {

@@ -73,7 +73,7 @@ class Win32Platform : public Platform {
   void PumpEvents() override;
 
   std::unique_ptr<Form> CreateForm(FormEvents& events) override;
-  std::unique_ptr<Picture> LoadPicture(const std::string& path) override;
+  std::unique_ptr<Picture> LoadPicture(const std::string& path, int density) override;
   ScreenMetrics GetScreen() override;
   void RunEventLoop() override;
 
