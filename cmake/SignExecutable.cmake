@@ -30,7 +30,8 @@ execute_process(COMMAND "${OSSLSIGNCODE}" ${args} -in "${EXE}" -out "${signed}"
 if(NOT result EQUAL 0 OR NOT EXISTS "${signed}")
   if(said MATCHES "Wrong password|mac verify failure")
     fail(LAUNCHER_SIGN_PASSWORD_FILE
-         "the password it holds does not open the certificate \"${CERTIFICATE}\"")
+         "the password it holds does not open the certificate \"${CERTIFICATE}\" (the whole "
+         "file is the password, less the line ends at its end: one line, no comment)")
   elseif(said MATCHES "PKCS#12|PKCS12|key or certificates")
     fail(LAUNCHER_SIGN_CERTIFICATE
          "\"${CERTIFICATE}\" is no PKCS#12 file holding a certificate and its key")

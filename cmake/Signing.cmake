@@ -4,11 +4,12 @@
 # is read from a file by osslsigncode itself: it is never in the cache or on a
 # command line. Missing or empty files stop the configure step here; a wrong
 # password or a failed signature stops the build (cmake/SignExecutable.cmake),
-# each naming the option.
+# each naming the option. A certificate or password file changed in place
+# (a renewed certificate) links and signs the executable again.
 set(LAUNCHER_SIGN_CERTIFICATE "" CACHE FILEPATH
     "PKCS#12 file (.pfx, .p12) holding the code-signing certificate and its key (empty: unsigned)")
 set(LAUNCHER_SIGN_PASSWORD_FILE "" CACHE FILEPATH
-    "File holding the certificate's password on its first line")
+    "File holding the certificate's password on one line: the whole file, less the line ends (CR, LF) at its end")
 set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING
     "RFC 3161 time-stamp server for the signature (empty: no time stamp)")
 
@@ -46,11 +47,19 @@ function(launcher_sign_after_build target)
     message(FATAL_ERROR "LAUNCHER_SIGN_TIMESTAMP_URL: \"${LAUNCHER_SIGN_TIMESTAMP_URL}\" is no "
                         "http:// or https:// address")
   endif()
+  if(LAUNCHER_SIGN_TIMESTAMP_URL STREQUAL "")
+    message(WARNING "LAUNCHER_SIGN_TIMESTAMP_URL is empty: the signature has no time stamp, and "
+                    "Windows stops trusting it when the certificate expires")
+  endif()
   find_program(LAUNCHER_OSSLSIGNCODE osslsigncode)
   if(NOT LAUNCHER_OSSLSIGNCODE)
     message(FATAL_ERROR "LAUNCHER_SIGN_CERTIFICATE is set but osslsigncode is not found; "
                         "scripts/setup installs it")
   endif()
+  # The signature is made after linking only: a changed certificate or password
+  # file must relink.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
+               "${LAUNCHER_SIGN_CERTIFICATE}" "${LAUNCHER_SIGN_PASSWORD_FILE}")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DOSSLSIGNCODE=${LAUNCHER_OSSLSIGNCODE}
             -DEXE=$<TARGET_FILE:${target}>

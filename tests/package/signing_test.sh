@@ -30,6 +30,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Launcher test signe
 openssl pkcs12 -export -inkey "$files/key.pem" -in "$files/signer.pem" \
   -passout "file:$files/password.txt" -out "$files/signer.p12" || fail "openssl cannot make signer.p12"
 printf 'wrong\n' >"$files/wrong-password.txt"
+printf '%s\n# the signer of 2026\n' "$password" >"$files/two-lines.txt"
 : >"$files/empty.txt"
 echo "not a certificate" >"$files/text.p12"
 
@@ -48,6 +49,8 @@ good=("LAUNCHER_SIGN_CERTIFICATE=$files/signer.p12" "LAUNCHER_SIGN_PASSWORD_FILE
 
 echo "== signed build and zip"
 configure "${good[@]}" >"$scratch/configure.txt" || fail "configure failed: $(cat "$scratch/configure.txt")"
+grep -q "LAUNCHER_SIGN_TIMESTAMP_URL is empty" "$scratch/configure.txt" ||
+  fail "no warning that an unstamped signature ends with its certificate"
 build_launcher >"$scratch/build.txt" || fail "the signed build failed: $(cat "$scratch/build.txt")"
 grep -q -- "-- Signed .*launcher.exe (SHA-256)" "$scratch/build.txt" ||
   fail "the build did not sign: $(cat "$scratch/build.txt")"
@@ -69,6 +72,19 @@ echo "$(stat -c %s "$exe") bytes, signed; $(grep -m1 '^Signature verification' <
   FileDescription=launcher OriginalFilename=launcher.exe FileVersion=0.1.0 || fail "resources"
 "$here/package_e2e.sh" windows "$zip" launcher "$probe" "$scratch/e2e" "$loader" "$wineserver" \
   "$source_dir/tests/wine/make_prefix.cmake" || fail "the signed package does not run under Wine"
+
+echo "== a certificate renewed in place signs the next build"
+mv "$files/signer.p12" "$files/first.p12"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Launcher renewed signer" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$files/key2.pem" -out "$files/renewed.pem" \
+  2>/dev/null || fail "openssl cannot make the renewed certificate"
+openssl pkcs12 -export -inkey "$files/key2.pem" -in "$files/renewed.pem" \
+  -passout "file:$files/password.txt" -out "$files/signer.p12" || fail "openssl cannot make it"
+build_launcher >"$scratch/rebuild.txt" || fail "the rebuild failed: $(cat "$scratch/rebuild.txt")"
+verify=$(osslsigncode verify -CAfile "$files/renewed.pem" -in "$build/launcher.exe" 2>&1) ||
+  fail "not signed again with the renewed certificate: $verify"
+grep -q "Subject: /CN=Launcher renewed signer" <<<"$verify" || fail "signed by another: $verify"
+mv "$files/first.p12" "$files/signer.p12"
 
 echo "== the default build is unsigned"
 unsigned=$(osslsigncode verify -in "$default_exe" 2>&1) && fail "$default_exe is signed"
@@ -111,6 +127,8 @@ bad configure LAUNCHER_SIGN_TIMESTAMP_URL "${good[@]:0:2}" "LAUNCHER_SIGN_TIMEST
 bad build LAUNCHER_SIGN_CERTIFICATE "LAUNCHER_SIGN_CERTIFICATE=$files/text.p12" "${good[@]:1}"
 bad build LAUNCHER_SIGN_PASSWORD_FILE "${good[0]}" \
   "LAUNCHER_SIGN_PASSWORD_FILE=$files/wrong-password.txt" "${good[2]}"
+bad build "the whole file is the password" "${good[0]}" \
+  "LAUNCHER_SIGN_PASSWORD_FILE=$files/two-lines.txt" "${good[2]}"
 # Nothing listens on the discard port of this machine: the time stamp fails.
 bad build LAUNCHER_SIGN_TIMESTAMP_URL "${good[@]:0:2}" "LAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/"
 [ $failures -eq 0 ] || fail "$failures bad inputs went through"
