@@ -168,6 +168,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "QUARVENlauncher DisplaySplash: Invalid picture (launcher)",
                  1,
                  true},
+        // A device in the picture's place is refused before it is read: reading one may block.
+        Scenario{"device_for_picture",
+                 With("[resources]\r\nname=Quarven\r\nsplash=NUL\r\nsplashDuration=5\r\n"),
+                 {},
+                 "QUARVENlauncher DisplaySplash: #53 | File not found | launcher",
+                 "QUARVENlauncher DisplaySplash: File not found (launcher)",
+                 1,
+                 true},
         Scenario{"application_is_no_program",
                  [](WineInstall& install) {
                    With("[resources]\r\nname=Quarven\r\n")(install);

@@ -13,6 +13,7 @@
 #include "platform/picture_header.h"
 #include "platform/picture_size.h"
 #include "platform/runtime_error.h"
+#include "platform/win32/win32_file.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
@@ -115,37 +116,11 @@ constexpr std::int64_t kMaxPictureFileBytes = kMaxPicturePixels * 8;
 // The whole file, read once: the size is checked and the pixels decoded from
 // these very bytes, whatever happens to the file meanwhile.
 std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    Raise(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kErrFileNotFound
-                                                                         : kErrPermissionDenied);
-  }
-  const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
+  const UniqueHandle file = OpenDiskFile(path);
   LARGE_INTEGER size = {};
-  if (GetFileSizeEx(file, &size) && size.QuadPart > kMaxPictureFileBytes)
+  if (GetFileSizeEx(file.get(), &size) && size.QuadPart > kMaxPictureFileBytes)
     RaiseFileTooLarge(size.QuadPart);
-  std::vector<BYTE> bytes;
-  try {
-    // Read to the end rather than trusting the size: the file may grow meanwhile.
-    constexpr DWORD kChunk = 64 * 1024;
-    for (;;) {
-      const std::size_t used = bytes.size();
-      if (static_cast<std::int64_t>(used) > kMaxPictureFileBytes)
-        RaiseFileTooLarge(static_cast<std::int64_t>(used));
-      bytes.resize(used + kChunk);
-      DWORD got = 0;
-      if (!ReadFile(file, bytes.data() + used, kChunk, &got, nullptr))
-        Raise(kErrDeviceIo);
-      bytes.resize(used + got);
-      if (got == 0)
-        return bytes;
-    }
-  } catch (const std::bad_alloc&) {
-    Raise(kErrOutOfMemory);
-  }
+  return ReadToEnd<std::vector<BYTE>>(file.get(), kMaxPictureFileBytes, &RaiseFileTooLarge);
 }
 
 // Decodes the first frame of a picture in memory with the system's image

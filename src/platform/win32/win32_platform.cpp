@@ -7,6 +7,7 @@
 #include "platform/command_line.h"
 #include "platform/runtime_error.h"
 #include "platform/text_file.h"
+#include "platform/win32/win32_file.h"
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -41,21 +42,6 @@ std::wstring ModulePath() {
   }
 }
 
-std::int32_t OpenFailure(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-      return kErrFileNotFound;
-    case ERROR_PATH_NOT_FOUND:
-      return kErrPathNotFound;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return kErrPermissionDenied;
-    default:
-      return kErrPathFileAccess;
-  }
-}
-
 std::int32_t StartFailure(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -68,18 +54,6 @@ std::int32_t StartFailure(DWORD error) {
       return kErrInvalidCall;
   }
 }
-
-// Closes a handle when the scope ends, also when a read fails.
-class HandleCloser {
- public:
-  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-  ~HandleCloser() { CloseHandle(handle_); }
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 
@@ -122,29 +96,9 @@ bool Win32Platform::FileExists(const std::string& path) {
 }
 
 std::unique_ptr<TextFile> Win32Platform::OpenTextFile(const std::string& path) {
-  // Others may keep the file open for writing: an editor must not lock the launcher out.
-  const HANDLE file =
-      CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    Raise(OpenFailure(GetLastError()));
-  HandleCloser closer(file);
-
-  std::string bytes;
-  try {
-    // Read to the end rather than trusting the size: the file may change meanwhile.
-    char chunk[16 * 1024];
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr))
-        Raise(kErrDeviceIo);
-      if (got == 0)
-        break;
-      bytes.append(chunk, got);
-    }
-  } catch (const std::bad_alloc&) {
-    Raise(kErrOutOfMemory);
-  }
+  const UniqueHandle file = OpenDiskFile(ToWide(path));
+  // Settings of any size are read; only memory bounds them.
+  std::string bytes = ReadToEnd<std::string>(file.get(), INT64_MAX, nullptr);
   return std::make_unique<TextFile>(std::move(bytes), &DecodeAnsi);
 }
 
