@@ -3,6 +3,7 @@
 #include "core/main.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_system_dll.h"
 #include "platform/win32/win32_windows.h"
 
 namespace {
@@ -24,8 +25,11 @@ void LimitDllSearchToSystemFolder() {
     return;
   // Where it is missing, at least the current folder leaves the search. Not
   // otherwise: this setting is inherited by the processes the launcher
-  // starts, and the application's own search is none of its business.
+  // starts, and the application's own search is none of its business. The
+  // launcher's folder stays in the search: what Windows loads by name for a
+  // window is loaded from the system folder now, before any window exists.
   SetDllDirectoryW(L"");
+  launcher::PreloadSystemDllsByPath();
 }
 
 }  // namespace

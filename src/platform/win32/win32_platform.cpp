@@ -9,6 +9,7 @@
 #include "platform/text_file.h"
 #include "platform/win32/win32_file.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_system_dll.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
@@ -168,7 +169,7 @@ int Win32Platform::ShowMessageBox(const std::string& text, const std::string& ti
   // which import msimg32.dll. Wine's loader looks for that import beside the
   // program despite the search limit set at the start, so a copy planted there
   // would run; with the system's copy loaded first, that one is used.
-  LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  LoadSystemDll(L"msimg32.dll");
   // Started from a shortcut, the launcher may not own the foreground; the box must still show.
   return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
                      static_cast<UINT>(style) | MB_SETFOREGROUND);
