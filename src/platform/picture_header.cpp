@@ -104,7 +104,9 @@ std::size_t ColourTableBytes(std::uint32_t flags) {
 }
 
 // The logical screen and every frame, up to the trailer or the end of the
-// data (decoders show what a cut file holds).
+// data (decoders show what a cut file holds). Zero bytes between blocks are
+// skipped: files padded with them in place of a trailer are common, and
+// the decoders take them; a frame after them is still read.
 std::vector<DeclaredSize> GifSizes(Bytes b) {
   std::vector<DeclaredSize> sizes = {{Le16(b, 6), Le16(b, 8)}};
   std::size_t at = 13 + ColourTableBytes(Byte(b, 10));
@@ -112,7 +114,9 @@ std::vector<DeclaredSize> GifSizes(Bytes b) {
     const std::uint32_t block = b[at];
     if (block == 0x3B)
       break;
-    if (block == 0x21) {
+    if (block == 0x00) {
+      ++at;
+    } else if (block == 0x21) {
       at = SkipSubBlocks(b, at + 2);
     } else if (block == 0x2C) {
       sizes.push_back({Le16(b, at + 5), Le16(b, at + 7)});
@@ -129,11 +133,13 @@ std::vector<DeclaredSize> GifSizes(Bytes b) {
 
 // The first start-of-frame segment: any of C0 to CF but DHT (C4), JPG (C8)
 // and DAC (CC). The segments before it may be long (EXIF, ICC profiles).
+// Stray bytes between segments are passed over up to the next marker, as
+// the decoders do (libjpeg warns of "extraneous bytes" and reads on).
 DeclaredSize JpegSize(Bytes b) {
   std::size_t at = 2;
   for (;;) {
-    if (Byte(b, at) != 0xFF)
-      Raise(kErrInvalidPicture);
+    while (Byte(b, at) != 0xFF)
+      ++at;
     const std::uint32_t marker = Byte(b, at + 1);
     if (marker == 0xFF) {  // fill byte
       ++at;

@@ -98,18 +98,56 @@ INSTANTIATE_TEST_SUITE_P(
     PictureHeader,
     ::testing::Values(
         HeaderCase{"png", Png(20000, 30000), Sizes{{20000, 30000}}},
+        HeaderCase{"png_interlaced",
+                   [] {
+                     std::string png = Png(300, 100);
+                     png[28] = '\x01';  // Adam7
+                     return png;
+                   }(),
+                   Sizes{{300, 100}}},
         HeaderCase{"png_cut_in_its_header", Png(20000, 20000).substr(0, 19), {}, true},
         HeaderCase{"gif_huge_second_frame", Gif(10, 10, {{10, 10}, {20000, 20000}}),
                    Sizes{{10, 10}, {10, 10}, {20000, 20000}}},
         HeaderCase{"gif_cut_after_its_frame", Gif(5, 6, {{5, 6}}).substr(0, 40),
                    Sizes{{5, 6}, {5, 6}}},
         HeaderCase{"gif_without_frame", Gif(10, 10, {}), {}, true},
+        // Padding in place of the trailer, and a frame still read after zeros.
+        HeaderCase{"gif_padded_with_zeros_instead_of_its_trailer",
+                   Gif(5, 6, {{5, 6}}).substr(0, 43) + std::string(64, '\0'),
+                   Sizes{{5, 6}, {5, 6}}},
+        HeaderCase{"gif_huge_frame_after_zeros",
+                   Gif(5, 6, {{5, 6}}).substr(0, 43) + std::string(8, '\0') +
+                       Gif(1, 1, {{20000, 20000}}).substr(28),
+                   Sizes{{5, 6}, {5, 6}, {20000, 20000}}},
+        HeaderCase{"gif_garbage_after_its_frame",
+                   Gif(5, 6, {{5, 6}}).substr(0, 43) + "junk",
+                   {},
+                   true},
+        HeaderCase{"gif_interlaced_frame",
+                   [] {
+                     std::string gif = Gif(7, 9, {{7, 9}});
+                     gif[37] = '\x40';  // the frame's interlace flag
+                     return gif;
+                   }(),
+                   Sizes{{7, 9}, {7, 9}}},
         // The frame's size comes after two long segments.
         HeaderCase{"jpeg_frame_after_long_segments",
                    "\xff\xd8"s + JpegSegment(0xE1, kLongApp) + JpegSegment(0xE2, kLongApp) +
                        "\xff\xff"s +
                        JpegSegment(0xC2, "\x08"s + Be16(20000) + Be16(1000) + "\x03"s),
                    Sizes{{1000, 20000}}},
+        HeaderCase{"jpeg_stray_bytes_between_segments",
+                   "\xff\xd8"s + JpegSegment(0xE0, "JFIF") + "\0\0stray"s +
+                       JpegSegment(0xC0, "\x08"s + Be16(77) + Be16(270) + "\x03"s),
+                   Sizes{{270, 77}}},
+        HeaderCase{"jpeg_without_its_end",
+                   "\xff\xd8"s + JpegSegment(0xC2, "\x08"s + Be16(10) + Be16(20) + "\x03"s) +
+                       JpegSegment(0xDA, "scan"),
+                   Sizes{{20, 10}}},
+        HeaderCase{"jpeg_stray_bytes_to_its_end",
+                   "\xff\xd8"s + JpegSegment(0xE0, "JFIF") + "\x01\x02\x03"s,
+                   {},
+                   true},
         HeaderCase{"jpeg_pixels_before_any_frame",
                    "\xff\xd8"s + JpegSegment(0xC4, "table") + JpegSegment(0xDA, "scan"),
                    {},
