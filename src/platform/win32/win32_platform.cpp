@@ -117,6 +117,10 @@ std::int32_t Win32Platform::StartProgram(const std::string& command_line, int wi
                       &startup, &process)) {
     Raise(StartFailure(GetLastError()));
   }
+  // The user started the application through us: its first window may come to
+  // the front even when the launcher has no window (silent mode) or its splash
+  // is the active one; Windows' foreground lock would otherwise keep it behind.
+  AllowSetForegroundWindow(process.dwProcessId);
   // The launcher only watches the application by polling; it holds nothing of it.
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
