@@ -17,7 +17,9 @@ std::string KeepBytes(std::string_view bytes);
 class TextFile {
  public:
   // A line ends at CR, CR LF or a lone LF. A leading UTF-8 byte-order mark makes
-  // the file UTF-8 (mark skipped); otherwise `decode` turns each line into UTF-8.
+  // the file UTF-8 (mark skipped), a UTF-16 one (little or big endian, as
+  // Notepad's "Unicode" saves) UTF-16; otherwise `decode` turns each line into
+  // UTF-8.
   TextFile(std::string bytes, AnsiDecoder decode);
 
   // True when no further line can be read.

@@ -129,6 +129,27 @@ TEST_F(IniReaderTest, Utf8ByteOrderMarkIsSkipped) {
   EXPECT_EQ(AsText(Read("\xEF\xBB[resources]\r\nname=x\r\n", "resources", "name")), "DEFAULT");
 }
 
+TEST_F(IniReaderTest, Utf16WithItsByteOrderMarkIsRead) {
+  // As Notepad's "Unicode" and "Unicode big endian" save it.
+  const auto utf16 = [](const std::u16string& text, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t c : text) {
+      const char high = static_cast<char>(c >> 8);
+      const char low = static_cast<char>(c & 0xFF);
+      bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+  };
+  const std::u16string text = u"[resources]\r\nname=Caf\u00e9 \U0001F680\r\n";
+  for (const bool big_endian : {false, true})
+    EXPECT_EQ(AsText(Read(utf16(text, big_endian), "resources", "name")),
+              "Caf\xC3\xA9 \xF0\x9F\x9A\x80")
+        << big_endian;
+  // A lone surrogate and an odd last byte are replaced, never read as ASCII.
+  EXPECT_EQ(AsText(Read(utf16(u"[a]\r\nk=x\xD800y", false) + "z", "a", "k")),
+            "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+}
+
 TEST_F(IniReaderTest, KeyAloneIsPassedOnAsFailure4646) {
   fake.files[kPath] = {"[resources]\r\nname\r\n"};
   try {
