@@ -127,7 +127,7 @@ bad configure LAUNCHER_SIGN_TIMESTAMP_URL "${good[@]:0:2}" "LAUNCHER_SIGN_TIMEST
 bad build LAUNCHER_SIGN_CERTIFICATE "LAUNCHER_SIGN_CERTIFICATE=$files/text.p12" "${good[@]:1}"
 bad build LAUNCHER_SIGN_PASSWORD_FILE "${good[0]}" \
   "LAUNCHER_SIGN_PASSWORD_FILE=$files/wrong-password.txt" "${good[2]}"
-bad build "the whole file is the password" "${good[0]}" \
+bad build LAUNCHER_SIGN_PASSWORD_FILE "${good[0]}" \
   "LAUNCHER_SIGN_PASSWORD_FILE=$files/two-lines.txt" "${good[2]}"
 # Nothing listens on the discard port of this machine: the time stamp fails.
 bad build LAUNCHER_SIGN_TIMESTAMP_URL "${good[@]:0:2}" "LAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/"
