@@ -7,7 +7,13 @@ set(LAUNCHER_PRODUCT_NAME "launcher" CACHE STRING "Product name in the version i
 set(LAUNCHER_COMPANY_NAME "" CACHE STRING
     "Company name in the version information (empty: none)")
 set(LAUNCHER_FILE_DESCRIPTION "launcher" CACHE STRING
-    "File description in the version information")
+    "File description in the version information and the manifest")
+set(launcher_default_version "${PROJECT_VERSION}")
+if(launcher_default_version STREQUAL "")
+  set(launcher_default_version "0.0.0")
+endif()
+set(LAUNCHER_VERSION "${launcher_default_version}" CACHE STRING
+    "Version of the executable: one to four numbers from 0 to 65535 joined by dots (the version information and the manifest)")
 # Also included by the standalone Windows test harnesses: paths go from here.
 get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(LAUNCHER_ICON "${LAUNCHER_SOURCE_ROOT}/src/resources/launcher.svg" CACHE FILEPATH
@@ -144,7 +150,32 @@ function(launcher_check_icon)
   endif()
 endfunction()
 
+# LAUNCHER_VERSION as the four numbers Windows keeps (missing ones are 0), in
+# LAUNCHER_VERSION_NUMBERS.
+function(launcher_check_version)
+  set(option LAUNCHER_VERSION)
+  if(NOT LAUNCHER_VERSION MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+    message(FATAL_ERROR "${option} \"${LAUNCHER_VERSION}\" is no version: one to four numbers "
+                        "joined by dots, such as 2.4.1 or 2.4.1.312")
+  endif()
+  string(REPLACE "." ";" numbers "${LAUNCHER_VERSION}")
+  list(LENGTH numbers count)
+  while(count LESS 4)
+    list(APPEND numbers 0)
+    math(EXPR count "${count} + 1")
+  endwhile()
+  foreach(number IN LISTS numbers)
+    string(LENGTH "${number}" digits)
+    if(digits GREATER 5 OR number GREATER 65535)
+      message(FATAL_ERROR "${option} \"${LAUNCHER_VERSION}\": ${number} is more than 65535, "
+                          "the most Windows keeps of each number")
+    endif()
+  endforeach()
+  set(LAUNCHER_VERSION_NUMBERS "${numbers}" PARENT_SCOPE)
+endfunction()
+
 launcher_check_exe_name()
+launcher_check_version()
 launcher_check_text(LAUNCHER_PRODUCT_NAME FALSE)
 launcher_check_text(LAUNCHER_COMPANY_NAME TRUE)
 launcher_check_text(LAUNCHER_FILE_DESCRIPTION FALSE)

@@ -29,7 +29,7 @@ configure() {
   local expected=$1
   shift
   local options=(-DLAUNCHER_EXE_NAME=launcher -DLAUNCHER_PRODUCT_NAME=launcher
-                 -DLAUNCHER_COMPANY_NAME= -DLAUNCHER_FILE_DESCRIPTION=launcher
+                 -DLAUNCHER_COMPANY_NAME= -DLAUNCHER_FILE_DESCRIPTION=launcher -DLAUNCHER_VERSION=0.1.0
                  "-DLAUNCHER_ICON=$source_dir/src/resources/launcher.svg")
   for setting in "$@"; do
     options+=("-D$setting")
@@ -60,6 +60,10 @@ configure() {
   echo "ok: $1${expected:+ -> $expected}"
 }
 
+configure "" "LAUNCHER_VERSION=7"
+configure "LAUNCHER_VERSION \"1.2.3.4.5\" is no version" "LAUNCHER_VERSION=1.2.3.4.5"
+configure "LAUNCHER_VERSION \"2.x\" is no version" "LAUNCHER_VERSION=2.x"
+configure "70000 is more than 65535" "LAUNCHER_VERSION=1.70000"
 configure "LAUNCHER_ICON: no icon file at" "LAUNCHER_ICON=$files/missing.svg"
 configure "LAUNCHER_ICON: no icon file at" "LAUNCHER_ICON=$files/folder.svg"
 configure "LAUNCHER_ICON: \"$files/text.ico\" is not a readable Windows icon file" \

@@ -22,19 +22,35 @@ icotool -c -o "$scratch/files/disc.ico" "$scratch/files/16.png" "$scratch/files/
 exe_name="Quarvén Start"
 product='Quarvén "Desktop"; C:\Tools\'
 company="Société Exemple"
-description="Démarre Quarvén"
+description="Démarre Quarvén & ses <outils>"
+version=2.4.1.312
 cmake -S "$source_dir" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   "-DCMAKE_TOOLCHAIN_FILE=$source_dir/cmake/mingw-w64-i686.cmake" \
   "-DLAUNCHER_EXE_NAME=$exe_name" "-DLAUNCHER_PRODUCT_NAME=$product" \
   "-DLAUNCHER_COMPANY_NAME=$company" "-DLAUNCHER_FILE_DESCRIPTION=$description" \
-  "-DLAUNCHER_ICON=$scratch/files/disc.ico" >/dev/null
+  "-DLAUNCHER_ICON=$scratch/files/disc.ico" "-DLAUNCHER_VERSION=$version" >/dev/null
 cmake --build "$scratch/build" --target launcher
 
 exe="$scratch/build/$exe_name.exe"
 [ -f "$exe" ] || fail "\"$exe_name.exe\" was not built: $(ls "$scratch/build")"
 "$here/check_exe_resources.sh" "$exe" "$scratch/files/disc.ico" \
   "ProductName=$product" "CompanyName=$company" "FileDescription=$description" \
-  "InternalName=$exe_name" "OriginalFilename=$exe_name.exe" "FileVersion=0.1.0"
+  "InternalName=$exe_name" "OriginalFilename=$exe_name.exe" "FileVersion=$version" \
+  "ProductVersion=$version"
+# The version's numbers as Windows compares them, and the manifest's identity.
+numbers=$(wrestool -x --raw --type=16 "$exe" | python3 -c '
+import struct, sys
+data = sys.stdin.buffer.read()
+at = data.index(b"\xbd\x04\xef\xfe")
+fms, fls, pms, pls = struct.unpack_from("<4I", data, at + 8)
+print(*(f"{v >> 16}.{v & 0xFFFF}" for v in (fms, fls, pms, pls)))')
+[ "$numbers" == "2.4 1.312 2.4 1.312" ] || fail "the version's numbers read $numbers"
+manifest=$(wrestool -x --raw --type=24 "$exe")
+grep -q '<assemblyIdentity type="win32" name="[A-Za-z0-9._-]*" version="2.4.1.312"' <<<"$manifest" ||
+  fail "the manifest's identity: $(grep -A1 assemblyIdentity <<<"$manifest" | head -2)"
+grep -qF "<description>Démarre Quarvén &amp; ses &lt;outils&gt;</description>" <<<"$manifest" ||
+  fail "the manifest's description: $(grep description <<<"$manifest")"
+echo "version $version and the manifest's identity and description: ok"
 
 # The package follows the branding: its name, the executable, and the sample
 # settings naming the product (UTF-8 with a byte-order mark, CRLF line ends).
