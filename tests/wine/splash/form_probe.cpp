@@ -123,7 +123,7 @@ int Load(int argc, wchar_t** argv) {
     const std::string expect = Utf8(argv[i + 1]);
     std::string got;
     try {
-      const std::unique_ptr<launcher::Picture> picture = launcher::LoadWin32Picture(path);
+      const std::unique_ptr<launcher::Picture> picture = launcher::LoadWin32Picture(path, 1);
       got = std::to_string(picture->width()) + "x" + std::to_string(picture->height());
     } catch (const RuntimeError& failure) {
       got = std::to_string(failure.number());
@@ -163,7 +163,7 @@ int Show(const std::string& picture_path, unsigned hold_ms, int expected_clicks,
   const float left = (static_cast<float>(screen.width_px) * screen.twips_per_pixel_x - width) / 2;
   form->SetBounds(left, top, width, height);
   {
-    const std::unique_ptr<launcher::Picture> picture = launcher::LoadWin32Picture(picture_path);
+    const std::unique_ptr<launcher::Picture> picture = launcher::LoadWin32Picture(picture_path, 1);
     std::printf("picture %dx%d\n", picture->width(), picture->height());
     form->SetPicture(*picture, 4, 4);
   }  // the picture object is gone before the form first paints
