@@ -286,14 +286,9 @@ TEST_P(LinuxSplashScales, SizeCentreAndPictureInTheScreensPixels) {
   EXPECT_EQ(launcher_->Stderr().find(traced) != std::string::npos, std::to_string(s) != c.gdk_scale)
       << launcher_->Stderr();
   // The application gets GDK_SCALE as it was given, whatever the splash made of it.
-  std::string handed;
-  WaitUntil(
-      [&] {
-        std::ifstream in(dir_.root() + "/bin/xulrunner/probe-env.txt");
-        handed.assign(std::istreambuf_iterator<char>(in), {});
-        return !handed.empty();
-      },
-      10s);
+  ASSERT_TRUE(dir_.ReadRecord("bin/xulrunner", 10s)) << "the application never started";
+  std::ifstream env(dir_.root() + "/bin/xulrunner/probe-env.txt");
+  const std::string handed{std::istreambuf_iterator<char>(env), {}};
   EXPECT_NE(handed.find(std::string("env_GDK_SCALE=") + c.gdk_scale + "\n"), std::string::npos)
       << handed;
 }
