@@ -64,7 +64,7 @@ class LinuxSplash : public ::testing::Test {
   // With `drop` left out of the environment and `add` put in.
   void Start(std::vector<std::string> drop = {}, std::vector<std::string> add = {}) {
     start_ms_ = WallMs();
-    drop.push_back("DISPLAY");
+    drop.emplace_back("DISPLAY");
     add.push_back("DISPLAY=" + session_->display());
     launcher_ = std::make_unique<ChildProcess>(dir_.launcher(), std::vector<std::string>{},
                                                EnvironmentWith(drop, add));
