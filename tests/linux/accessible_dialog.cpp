@@ -218,6 +218,21 @@ std::vector<std::string> AccessibilityBus::ClientVariables() {
   return {"AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "NO_AT_BRIDGE", "GTK_A11Y"};
 }
 
+std::optional<std::string> AccessibleWindowName(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  do {
+    PumpClientEvents();
+    if (Ref<AtspiAccessible> app = ApplicationOf(pid)) {
+      for (Ref<AtspiAccessible>& window : ChildrenOf(app.get())) {
+        if (HasState(window.get(), ATSPI_STATE_SHOWING))
+          return NameOf(window.get());
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return std::nullopt;
+}
+
 std::unique_ptr<AccessibleDialog> AccessibleDialog::WaitFor(pid_t pid,
                                                             std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ class AccessibilityBus {
   std::string address_;
   std::unique_ptr<ChildProcess> daemon_;
 };
+
+// The name that the accessibility service gives the first showing top-level
+// window of process `pid`, once there is one within `limit`; nothing if none
+// came.
+std::optional<std::string> AccessibleWindowName(pid_t pid, std::chrono::milliseconds limit);
 
 // A dialog shown by another process, as the accessibility service presents it.
 class AccessibleDialog {

@@ -11,11 +11,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "accessible_dialog.h"
 #include "child_process.h"
 #include "install_dir.h"
 #include "test_support.h"
@@ -57,11 +61,13 @@ class LinuxSplash : public ::testing::Test {
     dir_.WriteFile("bin/xulrunner/probe-cue.txt", cue);
   }
 
-  void Start() {
+  // With `drop` left out of the environment and `add` put in.
+  void Start(std::vector<std::string> drop = {}, std::vector<std::string> add = {}) {
     start_ms_ = WallMs();
-    launcher_ = std::make_unique<ChildProcess>(
-        dir_.launcher(), std::vector<std::string>{},
-        EnvironmentWith({"DISPLAY"}, {"DISPLAY=" + session_->display()}));
+    drop.emplace_back("DISPLAY");
+    add.push_back("DISPLAY=" + session_->display());
+    launcher_ = std::make_unique<ChildProcess>(dir_.launcher(), std::vector<std::string>{},
+                                               EnvironmentWith(drop, add));
   }
 
   // The launcher's splash once it is on screen: the client window whose
@@ -195,6 +201,125 @@ TEST_F(LinuxSplash, SplashIsCentredFramedTopmostAndShowsThePicture) {
   EXPECT_EQ(Pixel(shot, box.x + 276, box.y + 84), frame) << "frame at the bottom-right corner";
   EXPECT_EQ(Pixel(shot, box.x + 138, box.y), frame);
   XDestroyImage(shot);
+}
+
+// One row per scale the toolkit may be asked for, and the splash it must
+// show in the screen's own pixels.
+struct ScaleCase {
+  const char* name;
+  const char* gdk_scale;
+  int scale;   // what the toolkit makes of it
+  bool sharp;  // a double-size picture beside the configured one
+};
+
+class LinuxSplashScales : public LinuxSplash, public ::testing::WithParamInterface<ScaleCase> {
+ protected:
+  static constexpr Rgb kBlue{0, 0, 255};
+  // Each pixel unlike its four neighbours, so that any scaling or shift shows.
+  static std::uint32_t Sharp(int x, int y) {
+    return static_cast<std::uint32_t>((x * 3) << 16 | (y * 6) << 8 | ((x + y) % 2 != 0 ? 0xFF : 0));
+  }
+  static bool Near(const Rgb& a, const Rgb& b) {
+    return std::abs(a.r - b.r) <= 2 && std::abs(a.g - b.g) <= 2 && std::abs(a.b - b.b) <= 2;
+  }
+};
+
+TEST_P(LinuxSplashScales, SizeCentreAndPictureInTheScreensPixels) {
+  const ScaleCase& c = GetParam();
+  const int s = c.scale;
+  // Red on the left, blue on the right: its edges show its size, its
+  // middle whether it was scaled smoothly.
+  dir_.WriteFile("bin/pic.bmp",
+                 Bmp(40, 20, [](int x, int) { return x < 20 ? 0xFF0000 : 0x0000FF; }));
+  if (c.sharp)
+    dir_.WriteFile("bin/pic@2x.bmp", Bmp(80, 40, &Sharp));
+  Configure(30, "lifetime_ms=20000\n");
+  Start({"GDK_SCALE", "GDK_DPI_SCALE"}, {std::string("GDK_SCALE=") + c.gdk_scale});
+  const Window splash = WaitForSplash();
+  ASSERT_NE(splash, 0u) << "no splash window; launcher said:\n" << launcher_->Stderr();
+  std::this_thread::sleep_for(500ms);  // painted
+
+  const Box box = Geometry(splash);
+  const int screen_w = DisplayWidth(display_, DefaultScreen(display_));
+  const int screen_h = DisplayHeight(display_, DefaultScreen(display_));
+  EXPECT_EQ(box.width, 277 * s);
+  EXPECT_EQ(box.height, 85 * s);
+  EXPECT_NEAR(box.x + box.width / 2.0, screen_w / 2.0, 2.0);
+  EXPECT_NEAR(box.y + box.height / 2.0, screen_h / 2.0, 2.0);
+
+  XImage* shot = XGetImage(display_, DefaultRootWindow(display_), 0, 0, screen_w, screen_h,
+                           AllPlanes, ZPixmap);
+  ASSERT_NE(shot, nullptr);
+  SaveScreenshot(shot, std::string(ARTEFACT_DIR) + "/splash-linux-scale-" + c.name + ".ppm");
+  // In logical pixels from the splash's corner.
+  auto at = [&](int x, int y) { return Pixel(shot, box.x + x * s, box.y + y * s); };
+  EXPECT_EQ(at(0, 0), (Rgb{160, 160, 160})) << "frame";
+  EXPECT_EQ(at(276, 84), (Rgb{160, 160, 160})) << "frame";
+  if (c.sharp && s == 2) {
+    int wrong = 0;
+    for (int i = 0; i < 80 * 40; ++i) {
+      const std::uint32_t want = Sharp(i % 80, i / 80);
+      const Rgb drawn = Pixel(shot, box.x + 8 + i % 80, box.y + 8 + i / 80);
+      wrong += drawn != Rgb{static_cast<int>(want >> 16), static_cast<int>(want >> 8 & 0xFF),
+                            static_cast<int>(want & 0xFF)};
+    }
+    EXPECT_EQ(wrong, 0) << "pixels of the double-size picture not drawn one to one";
+  } else {
+    // The configured picture spans 40 x 20 of the splash's pixels at any
+    // scale: red and blue 3 pixels inside its edges, white 3 beyond.
+    EXPECT_PRED2(Near, at(7, 14), kRed);
+    EXPECT_PRED2(Near, at(41, 14), kBlue);
+    EXPECT_PRED2(Near, at(30, 21), kBlue);
+    EXPECT_EQ(at(47, 14), (Rgb{255, 255, 255}));
+    EXPECT_EQ(at(30, 27), (Rgb{255, 255, 255}));
+    bool blended = s == 1;
+    for (int x = (24 - 1) * s; x < (24 + 1) * s; ++x) {
+      const Rgb p = Pixel(shot, box.x + x, box.y + 14 * s);
+      blended = blended || (p != kRed && p != kBlue);
+    }
+    EXPECT_TRUE(blended) << "red meets blue without a blend: not scaled smoothly";
+  }
+  XDestroyImage(shot);
+  const std::string traced = std::string("GDK_SCALE=") + c.gdk_scale +
+                             " asked for, the toolkit draws the splash at scale " +
+                             std::to_string(s);
+  EXPECT_EQ(launcher_->Stderr().find(traced) != std::string::npos, std::to_string(s) != c.gdk_scale)
+      << launcher_->Stderr();
+  // The application gets GDK_SCALE as it was given, whatever the splash made of it.
+  ASSERT_TRUE(dir_.ReadRecord("bin/xulrunner", 10s)) << "the application never started";
+  std::ifstream env(dir_.root() + "/bin/xulrunner/probe-env.txt");
+  const std::string handed{std::istreambuf_iterator<char>(env), {}};
+  EXPECT_NE(handed.find(std::string("env_GDK_SCALE=") + c.gdk_scale + "\n"), std::string::npos)
+      << handed;
+}
+
+INSTANTIATE_TEST_SUITE_P(GdkScale,
+                         LinuxSplashScales,
+                         ::testing::Values(ScaleCase{"1", "1", 1, false},
+                                           ScaleCase{"2", "2", 2, false},
+                                           ScaleCase{"3", "3", 3, false},
+                                           ScaleCase{"2_sharp", "2", 2, true},
+                                           ScaleCase{"1_5", "1.5", 1, false},
+                                           ScaleCase{"abc", "abc", 1, false},
+                                           ScaleCase{"minus_1", "-1", 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LinuxSplash, AccessibleNameIsTheApplicationsWhileTheCaptionStaysEmpty) {
+  AccessibilityBus bus;
+  dir_.WriteFile("bin/launcher.ini",
+                 "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=30\r\nname=Quarven Desktop\r\n");
+  dir_.WriteFile("bin/xulrunner/probe-cue.txt", "lifetime_ms=20000\n");
+  Start(AccessibilityBus::ClientVariables(), bus.ClientEnvironment());
+  const Window splash = WaitForSplash();
+  ASSERT_NE(splash, 0u) << launcher_->Stderr();
+  const std::optional<std::string> name = AccessibleWindowName(launcher_->pid(), 10s);
+  ASSERT_TRUE(name) << "the splash is not on the accessibility bus";
+  EXPECT_EQ(*name, "Quarven Desktop");
+  char* title = nullptr;
+  EXPECT_TRUE(XFetchName(display_, splash, &title) == 0 || title == nullptr || *title == '\0')
+      << title;
+  if (title != nullptr)
+    XFree(title);
 }
 
 TEST_F(LinuxSplash, EndsShortlyAfterTheApplicationsWindowAppears) {

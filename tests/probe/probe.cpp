@@ -17,10 +17,10 @@
 //                       output, line by line, for its lifetime
 // It notes the wall-clock time (ms since 1970) of its window in
 // "probe-window.txt" and of its end in "probe-exit.txt", and the start-up id
-// and activation token it was given in "probe-env.txt" ("env_DESKTOP_STARTUP_ID=...",
-// "<unset>" when absent). On Linux each keyboard focus change of its window is
-// noted in "probe-focus.txt" ("in <ms>" / "out <ms>" lines). On Linux its record
-// also lists its process id ("pid=") and the descriptors it was started with
+// and activation token and GDK_SCALE it was given in "probe-env.txt"
+// ("env_DESKTOP_STARTUP_ID=...", "<unset>" when absent). On Linux each keyboard focus change of its
+// window is noted in "probe-focus.txt" ("in <ms>" / "out <ms>" lines). On Linux its record also
+// lists its process id ("pid=") and the descriptors it was started with
 // ("fds=0,1,2"), and a SIGTERM, SIGINT or SIGHUP it gets is noted in
 // "probe-signals.txt" instead of ending it.
 #include <chrono>
@@ -384,7 +384,7 @@ int main(int argc, char** argv) {
 
   const std::int64_t start = WallMs();
   std::string handed;
-  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) {
+  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN", "GDK_SCALE"}) {
     const char* value = std::getenv(name);
     handed += std::string("env_") + name + "=" + (value != nullptr ? value : "<unset>") + "\n";
   }

@@ -1,11 +1,13 @@
 #include "platform/linux/linux_form.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/trace.h"
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_toolkit.h"
 #include "platform/runtime_error.h"
@@ -37,6 +39,26 @@ int g_monitor_x = 0;
 int g_monitor_y = 0;
 float g_twips_x = 15;
 float g_twips_y = 15;
+
+// GDK_SCALE as it was given, where TakeUnusableGdkScale looked.
+std::optional<std::string> g_asked_scale;
+bool g_asked_scale_noted = false;
+
+// GDK 3 draws at whole scales only and reads GDK_SCALE as atol does ("1.5"
+// is 1, "abc" is 1); a user who asked for another scale learns which one
+// the splash got.
+void TraceScaleOnce(int scale) {
+  static bool traced = false;
+  const char* set = std::getenv("GDK_SCALE");
+  const std::optional<std::string> asked =
+      g_asked_scale_noted ? g_asked_scale
+                          : (set != nullptr ? std::optional<std::string>(set) : std::nullopt);
+  if (traced || !asked || *asked == std::to_string(scale))
+    return;
+  traced = true;
+  WriteTrace("DisplaySplash: GDK_SCALE=" + *asked +
+             " asked for, the toolkit draws the splash at scale " + std::to_string(scale));
+}
 
 // The colour of 3-D shadows in the classic desktop scheme; GTK has none of its own.
 constexpr double kShadowGrey = 160.0 / 255.0;
@@ -90,7 +112,7 @@ class GtkForm : public Form {
     std::erase(g_forms, this);
     Close();
     if (picture_ != nullptr)
-      tk_.gobject.g_object_unref(picture_);
+      tk_.cairo.cairo_surface_destroy(picture_);
   }
   GtkForm(const GtkForm&) = delete;
   GtkForm& operator=(const GtkForm&) = delete;
@@ -127,13 +149,27 @@ class GtkForm : public Form {
     Redraw();
   }
 
-  void SetAccessibleName(const std::string& name) override { accessible_name_ = name; }
+  void SetAccessibleName(const std::string& name) override {
+    if (!open_)
+      return;
+    // The window's own accessible object, not its title: a screen reader
+    // says the name, and the caption stays empty.
+    AtkObject* accessible = tk_.gtk.gtk_widget_get_accessible(window_);
+    if (accessible != nullptr)
+      tk_.gobject.g_object_set(accessible, "accessible-name", name.c_str(), nullptr);
+  }
+
   void SetPicture(const Picture& picture, int left, int top) override {
+    if (!open_)
+      return;
+    // Made once, in the window's pixels: a picture of density 2 keeps its
+    // own pixels at scale 2, one to each of the screen's.
+    cairo_surface_t* surface = tk_.gdk.gdk_cairo_surface_create_from_pixbuf(
+        static_cast<const GdkPicture&>(picture).pixbuf(), picture.density(),
+        tk_.gtk.gtk_widget_get_window(window_));
     if (picture_ != nullptr)
-      tk_.gobject.g_object_unref(picture_);
-    // g_object_ref is also a macro: the parentheses keep it from expanding.
-    picture_ =
-        GDK_PIXBUF((tk_.gobject.g_object_ref)(static_cast<const GdkPicture&>(picture).pixbuf()));
+      tk_.cairo.cairo_surface_destroy(picture_);
+    picture_ = surface;
     picture_left_ = left;
     picture_top_ = top;
     Redraw();
@@ -261,8 +297,12 @@ class GtkForm : public Form {
       self->tk_.cairo.cairo_stroke(cr);
     }
     if (self->picture_ != nullptr) {
-      self->tk_.gdk.gdk_cairo_set_source_pixbuf(cr, self->picture_, self->picture_left_,
-                                                self->picture_top_);
+      self->tk_.cairo.cairo_set_source_surface(cr, self->picture_, self->picture_left_,
+                                               self->picture_top_);
+      // Where the screen's pixels and the picture's differ, a cubic filter
+      // keeps its text from looking blocky; one to one, cairo copies.
+      self->tk_.cairo.cairo_pattern_set_filter(self->tk_.cairo.cairo_get_source(cr),
+                                               CAIRO_FILTER_BEST);
       self->tk_.cairo.cairo_paint(cr);
     }
     return TRUE;
@@ -297,10 +337,9 @@ class GtkForm : public Form {
   bool open_ = true;
   bool activated_in_show_ = false;
   Rect frame_;
-  GdkPixbuf* picture_ = nullptr;
+  cairo_surface_t* picture_ = nullptr;
   int picture_left_ = 0;
   int picture_top_ = 0;
-  std::string accessible_name_;
   std::map<int, guint> timers_;
   // What came while handlers were held.
   std::set<int> due_;
@@ -328,6 +367,11 @@ ScreenMetrics QueryGdkScreen() {
     g_monitor_x = area.x;
     g_monitor_y = area.y;
   }
+  // GDK places and sizes windows in its own pixels already, so the splash
+  // needs the scale only to pick and draw its picture.
+  const int scale = monitor != nullptr ? tk.gdk.gdk_monitor_get_scale_factor(monitor) : 1;
+  metrics.scale = static_cast<float>(std::max(scale, 1));
+  TraceScaleOnce(scale);
   double dpi = tk.gdk.gdk_screen_get_resolution(tk.gdk.gdk_screen_get_default());
   if (dpi <= 0)
     dpi = 96;
@@ -335,6 +379,19 @@ ScreenMetrics QueryGdkScreen() {
   g_twips_x = metrics.twips_per_pixel_x;
   g_twips_y = metrics.twips_per_pixel_y;
   return metrics;
+}
+
+std::optional<std::string> TakeUnusableGdkScale() {
+  const char* asked = std::getenv("GDK_SCALE");
+  g_asked_scale_noted = true;
+  if (asked == nullptr)
+    return std::nullopt;
+  g_asked_scale = asked;
+  if (std::atol(asked) >= 0)
+    return std::nullopt;
+  const std::string entry = std::string("GDK_SCALE=") + asked;
+  unsetenv("GDK_SCALE");
+  return entry;
 }
 
 HeldFormEvents::HeldFormEvents() {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/form.h"
 
@@ -14,8 +16,16 @@ namespace launcher {
 // Raises error 68 when no display can be opened.
 std::unique_ptr<Form> CreateGtkForm(FormEvents& events);
 
-// The primary monitor's size, and twips per pixel from the screen's resolution.
+// The primary monitor's size and scale, and twips per pixel from the
+// screen's resolution; all in GDK's pixels, which the scale makes of the
+// screen's own.
 ScreenMetrics QueryGdkScreen();
+
+// Notes GDK_SCALE before the toolkit reads it. GDK takes a negative one as
+// it is, and then makes windows of negative sizes: such a one is taken out
+// of our environment, and its "NAME=value" entry returned for the
+// application, whose own business it stays.
+std::optional<std::string> TakeUnusableGdkScale();
 
 // Runs the default main context until no GTK form is open any more.
 void RunGtkEventLoop();

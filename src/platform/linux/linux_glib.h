@@ -46,6 +46,7 @@ struct GlibLibrary {
   X(g_signal_connect_data)            \
   X(g_object_ref)                     \
   X(g_object_unref)                   \
+  X(g_object_set)                     \
   X(g_type_check_instance_is_a)
 
 struct GobjectLibrary {

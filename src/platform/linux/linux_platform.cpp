@@ -96,6 +96,8 @@ LinuxPlatform::LinuxPlatform(int argc, char** argv)
       unsetenv(name);
     }
   }
+  if (std::optional<std::string> scale = TakeUnusableGdkScale())
+    handed_on_.push_back(std::move(*scale));
 }
 
 std::string LinuxPlatform::CommandLine() {

@@ -72,8 +72,9 @@ class LinuxPlatform : public Platform {
 
  private:
   std::vector<std::string> args_;
-  // The start-up id and activation token the desktop gave us, "NAME=value",
-  // for the application alone (see the constructor).
+  // The start-up id and activation token the desktop gave us, and a
+  // GDK_SCALE our toolkit cannot use, "NAME=value", for the application
+  // alone (see the constructor).
   std::vector<std::string> handed_on_;
   bool started_ = false;
   ProcessTable processes_;

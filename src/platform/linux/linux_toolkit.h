@@ -42,6 +42,7 @@ namespace launcher {
   X(gtk_widget_add_events)            \
   X(gtk_widget_realize)               \
   X(gtk_widget_get_window)            \
+  X(gtk_widget_get_accessible)        \
   X(gtk_widget_set_size_request)      \
   X(gtk_widget_queue_draw)            \
   X(gtk_widget_show_all)              \
@@ -69,9 +70,11 @@ struct GtkLibrary {
   X(gdk_display_get_primary_monitor)        \
   X(gdk_display_get_monitor)                \
   X(gdk_monitor_get_geometry)               \
+  X(gdk_monitor_get_scale_factor)           \
   X(gdk_screen_get_default)                 \
   X(gdk_screen_get_resolution)              \
-  X(gdk_cairo_set_source_pixbuf)
+  X(gdk_cairo_set_source_pixbuf)            \
+  X(gdk_cairo_surface_create_from_pixbuf)
 
 struct GdkLibrary {
   static constexpr char kSoname[] = "libgdk-3.so.0";
@@ -106,6 +109,10 @@ struct PixbufLibrary {
 
 #define LAUNCHER_CAIRO_FUNCTIONS(X) \
   X(cairo_set_source_rgb)           \
+  X(cairo_set_source_surface)       \
+  X(cairo_get_source)               \
+  X(cairo_pattern_set_filter)       \
+  X(cairo_surface_destroy)          \
   X(cairo_set_line_width)           \
   X(cairo_rectangle)                \
   X(cairo_stroke)                   \
