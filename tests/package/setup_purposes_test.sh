@@ -12,6 +12,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Anything that would install leaves a mark instead.
+# shellcheck disable=SC2016 # the stand-ins expand $0 and $* when they run
 for tool in sudo apt-get dpkg; do
   printf '#!/bin/sh\necho "$0 $*" >>"%s/installed"\nexit 1\n' "$scratch" >"$scratch/bin/$tool"
   chmod +x "$scratch/bin/$tool"
