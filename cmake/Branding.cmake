@@ -24,7 +24,7 @@ find_program(LAUNCHER_ICOTOOL icotool)
 find_program(LAUNCHER_ICONV iconv)
 foreach(tool LAUNCHER_RSVG_CONVERT LAUNCHER_ICOTOOL LAUNCHER_ICONV)
   if(NOT ${tool})
-    message(FATAL_ERROR "${tool}: not found; scripts/setup installs librsvg2-bin, icoutils "
+    message(FATAL_ERROR "${tool}: not found; scripts/setup build installs librsvg2-bin, icoutils "
                         "and libc-bin")
   endif()
 endforeach()
