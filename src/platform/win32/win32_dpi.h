@@ -1,0 +1,16 @@
+// The primary screen's scale: the launcher is aware of each monitor's DPI
+// (its manifest), so it learns the scale and sizes its splash itself.
+#pragma once
+
+namespace launcher {
+
+// The primary monitor's dots per inch as this thread's windows are drawn at:
+// its effective DPI where the thread is aware of each monitor's (Windows 8.1
+// and later), else the system's; 96 when nothing tells.
+int PrimaryScreenDpi();
+
+// A DLL of the system folder, loaded once and kept; nullptr where the system
+// has none. Never one beside the launcher or in the current folder.
+void* SystemFunction(const wchar_t* dll, const char* name);
+
+}  // namespace launcher
