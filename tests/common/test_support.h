@@ -24,8 +24,10 @@ inline std::optional<std::int64_t> ReadNumber(const std::string& path) {
   return std::nullopt;
 }
 
-// A 24-bit BMP of one colour (0xRRGGBB), which every picture loader reads.
-inline std::string SolidBmp(int width, int height, std::uint32_t rgb) {
+// A 24-bit BMP, which every picture loader reads: `rgb(x, y)` is the colour
+// (0xRRGGBB) of each pixel, (0, 0) at the top-left.
+template <typename Colour>
+std::string PatternBmp(int width, int height, Colour rgb_of) {
   const int row = (width * 3 + 3) / 4 * 4;
   std::string bmp(static_cast<std::size_t>(54 + row * height), '\0');
   auto put32 = [&](int at, std::uint32_t v) {
@@ -43,13 +45,20 @@ inline std::string SolidBmp(int width, int height, std::uint32_t rgb) {
   bmp[28] = 24;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const int at = 54 + y * row + x * 3;
+      const std::uint32_t rgb = rgb_of(x, y);
+      // Rows are stored bottom-up.
+      const int at = 54 + (height - 1 - y) * row + x * 3;
       bmp[at] = static_cast<char>(rgb & 0xFF);
       bmp[at + 1] = static_cast<char>((rgb >> 8) & 0xFF);
       bmp[at + 2] = static_cast<char>((rgb >> 16) & 0xFF);
     }
   }
   return bmp;
+}
+
+// A BMP of one colour (0xRRGGBB).
+inline std::string SolidBmp(int width, int height, std::uint32_t rgb) {
+  return PatternBmp(width, height, [rgb](int, int) { return rgb; });
 }
 
 }  // namespace launcher::testing
