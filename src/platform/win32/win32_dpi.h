@@ -9,8 +9,9 @@ namespace launcher {
 // and later), else the system's; 96 when nothing tells.
 int PrimaryScreenDpi();
 
-// A DLL of the system folder, loaded once and kept; nullptr where the system
-// has none. Never one beside the launcher or in the current folder.
+// The function `name` of `dll`, loaded from the system folder alone (never
+// beside the launcher or from the current folder) and kept loaded; nullptr
+// where the system has neither.
 void* SystemFunction(const wchar_t* dll, const char* name);
 
 }  // namespace launcher
