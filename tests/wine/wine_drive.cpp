@@ -51,7 +51,8 @@ bool Traced(const Seen& seen, const std::string& message) {
 
 std::uint32_t Bmp::Pixel(int x, int y) const {
   const int row = (width * 3 + 3) / 4 * 4;
-  const std::size_t at = 54 + static_cast<std::size_t>(height - 1 - y) * row + x * 3;
+  const std::size_t at =
+      54 + static_cast<std::size_t>(height - 1 - y) * row + static_cast<std::size_t>(x) * 3;
   const auto b = static_cast<unsigned char>(bytes[at]);
   const auto g = static_cast<unsigned char>(bytes[at + 1]);
   const auto r = static_cast<unsigned char>(bytes[at + 2]);
