@@ -164,55 +164,6 @@ TEST(WineSilent, OutlivesTheApplicationAndEveryInstanceOfIt) {
   EXPECT_EQ(seen.traces.back(), "App Stop...");
 }
 
-// A 24-bit bottom-up BMP as the driver writes it.
-struct Bmp {
-  int width = 0, height = 0;
-  std::string bytes;
-  std::uint32_t Pixel(int x, int y) const {
-    const int row = (width * 3 + 3) / 4 * 4;
-    const std::size_t at = 54 + static_cast<std::size_t>(height - 1 - y) * row + x * 3;
-    const auto b = static_cast<unsigned char>(bytes[at]);
-    const auto g = static_cast<unsigned char>(bytes[at + 1]);
-    const auto r = static_cast<unsigned char>(bytes[at + 2]);
-    return (r << 16) | (g << 8) | b;
-  }
-};
-
-std::optional<Bmp> ReadBmp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream data;
-  data << in.rdbuf();
-  Bmp bmp;
-  bmp.bytes = data.str();
-  if (bmp.bytes.size() < 54 || bmp.bytes[0] != 'B')
-    return std::nullopt;
-  auto read32 = [&](int at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-      v = (v << 8) | static_cast<unsigned char>(bmp.bytes[at + i]);
-    return static_cast<int>(v);
-  };
-  bmp.width = read32(18);
-  bmp.height = read32(22);
-  return bmp;
-}
-
-struct Box {
-  int x = 0, y = 0, w = 0, h = 0;
-  unsigned long style = 0;
-};
-
-std::optional<Box> SplashOf(const Seen& seen) {
-  for (const std::string& w : seen.windows) {
-    Box b;
-    // The splash has no title: "|x,y,w,h|style".
-    if (w.rfind('|', 0) == 0 &&
-        std::sscanf(w.c_str(), "|%d,%d,%d,%d|%lx", &b.x, &b.y, &b.w, &b.h, &b.style) == 5)
-      return b;
-  }
-  return std::nullopt;
-}
-
 TEST(WineSplash, SplashOnScreenCentredTopmostWithPictureAndFrame) {
   WineInstall install("Quarven App", "launcher.exe");
   install.WriteFile("bin/launcher.ini", "[resources]\r\nsplash=pic.bmp\r\nsplashDuration=3\r\n");

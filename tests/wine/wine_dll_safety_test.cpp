@@ -37,6 +37,7 @@ const std::set<std::string> kPlanted = {
     "winex11.drv",   // Wine's display driver, loaded by name with the first window
     "comctl32.dll",  // the message box's controls, through the manifest
     "msimg32.dll",   // imported by Wine's comctl32.dll
+    "oleacc.dll",    // loaded by name when a screen reader asks for the splash's name
 };
 
 // Left out: loaded while the process is being loaded, before the launcher's
@@ -142,7 +143,8 @@ TEST_P(WineDllSafety, LoadsNoDllFromItsFolderOrTheCurrentOne) {
   const auto before = launcher::testing::Listing(install.root());
 
   const Seen seen = Drive(
-      install, m.args, {"--cwd", WindowsPath(current.string())},
+      // The splash's name is read as a screen reader would.
+      install, m.args, {"--cwd", WindowsPath(current.string()), "--name", "300"},
       {"WINEDEBUG=+pid,+loaddll", "WINEDLLOVERRIDES=" + overrides,
        "LAUNCHER_PLANTED_MARKERS=" + WindowsPath(markers.string()), std::string("LANG=") + m.lang});
   const std::string said = seen.output.substr(0, 6000);
@@ -183,6 +185,13 @@ TEST_P(WineDllSafety, LoadsNoDllFromItsFolderOrTheCurrentOne) {
     ASSERT_EQ(marked.size(), 1u) << "the planted gdiplus.dll's DllMain did not run";
     EXPECT_TRUE(Lower(marked[0]).ends_with("downloads_gdiplus.dll")) << marked[0];
   } else {
+    if (std::string(m.name) == "splash") {
+      // The name was read, with the system's oleacc.dll in the launcher.
+      EXPECT_EQ(seen.names, std::vector<std::string>{"0|Quarven|"}) << said;
+      EXPECT_TRUE(std::any_of(loads.begin(), loads.end(), [&](const Load& l) {
+        return l.pid == own->pid && FileName(l.path) == "oleacc.dll";
+      })) << said;
+    }
     EXPECT_EQ(planted_loads, std::vector<std::string>{}) << "planted copies were loaded";
     EXPECT_EQ(marked, std::vector<std::string>{}) << "planted copies ran their DllMain";
     ASSERT_FALSE(seen.traces.empty()) << said;

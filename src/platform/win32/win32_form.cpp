@@ -13,6 +13,8 @@
 #include "platform/picture_header.h"
 #include "platform/picture_size.h"
 #include "platform/runtime_error.h"
+#include "platform/win32/win32_accessible.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_file.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -35,18 +37,20 @@ int g_open_forms = 0;
 // A 32-bit top-down DIB section holding premultiplied BGRA, the form GDI blends.
 class PixelBitmap {
  public:
-  PixelBitmap(HBITMAP bitmap, int width, int height)
-      : bitmap_(bitmap), width_(width), height_(height) {}
+  PixelBitmap(HBITMAP bitmap, const void* bits, int width, int height)
+      : bitmap_(bitmap), bits_(bits), width_(width), height_(height) {}
   ~PixelBitmap() { DeleteObject(bitmap_); }
   PixelBitmap(const PixelBitmap&) = delete;
   PixelBitmap& operator=(const PixelBitmap&) = delete;
 
   HBITMAP bitmap() const { return bitmap_; }
+  const void* bits() const { return bits_; }
   int width() const { return width_; }
   int height() const { return height_; }
 
  private:
   HBITMAP bitmap_;
+  const void* bits_;
   int width_;
   int height_;
 };
@@ -101,6 +105,25 @@ class ComScope {
  private:
   HRESULT result_;
 };
+
+// An uninitialised top-down 32-bit DIB section; nullptr when there is no memory for it.
+std::shared_ptr<PixelBitmap> CreatePixelBitmap(int width, int height) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr || bits == nullptr) {
+    if (bitmap != nullptr)
+      DeleteObject(bitmap);
+    return nullptr;
+  }
+  return std::make_shared<PixelBitmap>(bitmap, bits, width, height);
+}
 
 // Far more than any picture within the pixel limits takes, even uncompressed
 // at 64 bits a pixel: a bigger file is refused before it is read.
@@ -163,24 +186,52 @@ std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes,
                                    WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom)))
     Raise(kErrInvalidPicture);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = static_cast<LONG>(width);
-  info.bmiHeader.biHeight = -static_cast<LONG>(height);  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap == nullptr || bits == nullptr)
+  auto pixels = CreatePixelBitmap(static_cast<int>(width), static_cast<int>(height));
+  if (pixels == nullptr)
     Raise(kErrOutOfMemory);
-  auto pixels =
-      std::make_shared<PixelBitmap>(bitmap, static_cast<int>(width), static_cast<int>(height));
   // Within the limits the whole bitmap stays below 4 GB, as CopyPixels counts.
   const UINT stride = width * 4;
-  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits))))
+  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height,
+                                   static_cast<BYTE*>(const_cast<void*>(pixels->bits())))))
     Raise(kErrInvalidPicture);
   return pixels;
+}
+
+// Windows 10's smoothest filter; older systems refuse it and get Fant's.
+constexpr auto kHighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
+
+// The part `part` of `source` drawn at `width` x `height`, scaled once with a
+// smooth filter; nullptr when the codecs cannot. Only that part is made,
+// however large the picture.
+std::shared_ptr<const PixelBitmap> ScalePixels(const PixelBitmap& source,
+                                               int width,
+                                               int height,
+                                               const WICRect& part) {
+  const ComScope com;
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IWICBitmap> bitmap;
+  ComPtr<IWICBitmapScaler> scaler;
+  const UINT stride = static_cast<UINT>(source.width()) * 4;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, factory.put_void())) ||
+      FAILED(factory->CreateBitmapFromMemory(
+          static_cast<UINT>(source.width()), static_cast<UINT>(source.height()),
+          GUID_WICPixelFormat32bppPBGRA, stride, stride * static_cast<UINT>(source.height()),
+          static_cast<BYTE*>(const_cast<void*>(source.bits())), bitmap.put())) ||
+      FAILED(factory->CreateBitmapScaler(scaler.put())))
+    return nullptr;
+  if (FAILED(scaler->Initialize(bitmap.get(), static_cast<UINT>(width), static_cast<UINT>(height),
+                                kHighQualityCubic)) &&
+      FAILED(scaler->Initialize(bitmap.get(), static_cast<UINT>(width), static_cast<UINT>(height),
+                                WICBitmapInterpolationModeFant)))
+    return nullptr;
+  auto scaled = CreatePixelBitmap(part.Width, part.Height);
+  const UINT scaled_stride = static_cast<UINT>(part.Width) * 4;
+  if (scaled == nullptr || FAILED(scaler->CopyPixels(
+                               &part, scaled_stride, scaled_stride * static_cast<UINT>(part.Height),
+                               static_cast<BYTE*>(const_cast<void*>(scaled->bits())))))
+    return nullptr;
+  return scaled;
 }
 
 // Runs one of the owner's event handlers. They skip their own failing
@@ -220,10 +271,17 @@ class Win32Form : public Form {
   bool ReportsActivation(HWND previous);
   void Paint();
   void DrawPicture(HDC target, const RECT& client) const;
+  // Scales the picture, once, for the window's size and the screen's scale.
+  void PreparePicture();
+  // Pixels of the form's design to the screen's own.
+  int Device(float pixels) const { return static_cast<int>(std::lround(pixels * scale_)); }
   // The window is gone: the form is closed from here on.
   void Detach();
 
   FormEvents& events_;
+  // Its accessible object is handed out through COM while the window lives.
+  ComScope com_;
+  float scale_ = 1;
   HWND hwnd_ = nullptr;
   WindowHandle handle_ = 0;
   bool counted_ = false;
@@ -234,9 +292,14 @@ class Win32Form : public Form {
   bool has_frame_ = false;
   RECT frame_ = {};
   std::shared_ptr<const PixelBitmap> picture_;
+  int picture_density_ = 1;
   int picture_left_ = 0;
   int picture_top_ = 0;
-  std::string accessible_name_;
+  // The picture as drawn: its part within the window at the screen's scale
+  // (or, should scaling fail, the picture stretched as it is drawn).
+  std::shared_ptr<const PixelBitmap> drawn_;
+  RECT drawn_at_ = {};
+  std::wstring accessible_name_;
 };
 
 void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
@@ -254,7 +317,7 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
     Raise(kErrOutOfMemory);
 }
 
-Win32Form::Win32Form(FormEvents& events) : events_(events) {
+Win32Form::Win32Form(FormEvents& events) : events_(events), scale_(QueryWin32Screen().scale) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterFormClass(instance, &Win32Form::WindowProc);
   // WS_EX_TOOLWINDOW: no taskbar button for a splash.
@@ -325,6 +388,14 @@ LRESULT Win32Form::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CAPTURECHANGED:
       pressed_ = false;
       return 0;
+    case WM_GETOBJECT:
+      // The lParam is a 32-bit id also on 64-bit Windows.
+      if (static_cast<DWORD>(lparam) == static_cast<DWORD>(OBJID_CLIENT) &&
+          !accessible_name_.empty()) {
+        if (const LRESULT answer = AnswerAccessibleName(hwnd, wparam, accessible_name_))
+          return answer;
+      }
+      break;
     case WM_TIMER:
       // A tick queued before its timer was stopped is not delivered.
       if (std::find(running_timers_.begin(), running_timers_.end(), wparam) !=
@@ -365,13 +436,11 @@ void Win32Form::SetBounds(float left, float top, float width, float height) {
   if (hwnd_ == nullptr)
     return;
   const ScreenMetrics screen = QueryWin32Screen();
-  const auto x = [&](float twips) {
-    return static_cast<int>(std::lround(twips / screen.twips_per_pixel_x));
-  };
-  const auto y = [&](float twips) {
-    return static_cast<int>(std::lround(twips / screen.twips_per_pixel_y));
-  };
+  const auto x = [&](float twips) { return Device(twips / screen.twips_per_pixel_x); };
+  const auto y = [&](float twips) { return Device(twips / screen.twips_per_pixel_y); };
   SetWindowPos(hwnd_, nullptr, x(left), y(top), x(width), y(height), SWP_NOZORDER | SWP_NOACTIVATE);
+  if (hwnd_ != nullptr)
+    PreparePicture();
 }
 
 void Win32Form::SetFrame(int left, int top, int width, int height) {
@@ -382,7 +451,7 @@ void Win32Form::SetFrame(int left, int top, int width, int height) {
 }
 
 void Win32Form::SetAccessibleName(const std::string& name) {
-  accessible_name_ = name;
+  accessible_name_ = ToWide(name);
 }
 
 void Win32Form::SetPicture(const Picture& picture, int left, int top) {
@@ -390,10 +459,50 @@ void Win32Form::SetPicture(const Picture& picture, int left, int top) {
   if (native == nullptr)
     Raise(kErrInvalidPicture);
   picture_ = native->pixels();
+  picture_density_ = std::max(1, native->density());
   picture_left_ = left;
   picture_top_ = top;
   if (hwnd_ != nullptr)
-    InvalidateRect(hwnd_, nullptr, FALSE);
+    PreparePicture();
+}
+
+void Win32Form::PreparePicture() {
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  drawn_ = nullptr;
+  if (picture_ == nullptr)
+    return;
+  const float factor = scale_ / static_cast<float>(picture_density_);
+  const int left = Device(static_cast<float>(picture_left_));
+  const int top = Device(static_cast<float>(picture_top_));
+  const int width =
+      std::max(1, static_cast<int>(std::lround(static_cast<float>(picture_->width()) * factor)));
+  const int height =
+      std::max(1, static_cast<int>(std::lround(static_cast<float>(picture_->height()) * factor)));
+  // One pixel of the picture to each of the screen's: drawn as it is.
+  if (width == picture_->width() && height == picture_->height()) {
+    drawn_ = picture_;
+    drawn_at_ = {left, top, left + width, top + height};
+    return;
+  }
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  // Only the part within the window is scaled: a large picture cut off at
+  // its edges costs no more than one that fits.
+  const int part_left = std::clamp<int>(client.left - left, 0, width);
+  const int part_top = std::clamp<int>(client.top - top, 0, height);
+  const int part_right = std::clamp<int>(client.right - left, part_left, width);
+  const int part_bottom = std::clamp<int>(client.bottom - top, part_top, height);
+  if (part_right == part_left || part_bottom == part_top)
+    return;
+  drawn_ = ScalePixels(*picture_, width, height,
+                       {part_left, part_top, part_right - part_left, part_bottom - part_top});
+  if (drawn_ != nullptr) {
+    drawn_at_ = {left + part_left, top + part_top, left + part_right, top + part_bottom};
+    return;
+  }
+  // Still shown where the codecs cannot scale it, if less smoothly.
+  drawn_ = picture_;
+  drawn_at_ = {left, top, left + width, top + height};
 }
 
 void Win32Form::Show() {
@@ -454,9 +563,17 @@ void Win32Form::Paint() {
   if (buffer_dc != nullptr && buffer != nullptr) {
     const HGDIOBJ previous = SelectObject(buffer_dc, buffer);
     FillRect(buffer_dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    if (has_frame_)
-      FrameRect(buffer_dc, &frame_, GetSysColorBrush(COLOR_3DSHADOW));
-    if (picture_ != nullptr)
+    if (has_frame_) {
+      // The outline keeps its weight on a scaled screen.
+      RECT frame = {Device(static_cast<float>(frame_.left)), Device(static_cast<float>(frame_.top)),
+                    Device(static_cast<float>(frame_.right)),
+                    Device(static_cast<float>(frame_.bottom))};
+      for (int line = std::max(1, Device(1)); line > 0 && !IsRectEmpty(&frame); --line) {
+        FrameRect(buffer_dc, &frame, GetSysColorBrush(COLOR_3DSHADOW));
+        InflateRect(&frame, -1, -1);
+      }
+    }
+    if (drawn_ != nullptr)
       DrawPicture(buffer_dc, client);
     BitBlt(dc, 0, 0, client.right, client.bottom, buffer_dc, 0, 0, SRCCOPY);
     SelectObject(buffer_dc, previous);
@@ -470,19 +587,25 @@ void Win32Form::Paint() {
 
 // Blends the picture's visible part over what is drawn already.
 void Win32Form::DrawPicture(HDC target, const RECT& client) const {
-  const int left = std::max<int>(picture_left_, client.left);
-  const int top = std::max<int>(picture_top_, client.top);
-  const int right = std::min<int>(picture_left_ + picture_->width(), client.right);
-  const int bottom = std::min<int>(picture_top_ + picture_->height(), client.bottom);
-  if (right <= left || bottom <= top)
-    return;
   const HDC source = CreateCompatibleDC(target);
   if (source == nullptr)
     return;
-  const HGDIOBJ previous = SelectObject(source, picture_->bitmap());
-  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  GdiAlphaBlend(target, left, top, right - left, bottom - top, source, left - picture_left_,
-                top - picture_top_, right - left, bottom - top, blend);
+  const HGDIOBJ previous = SelectObject(source, drawn_->bitmap());
+  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  const int width = drawn_at_.right - drawn_at_.left;
+  const int height = drawn_at_.bottom - drawn_at_.top;
+  if (width == drawn_->width() && height == drawn_->height()) {
+    const int left = std::max<int>(drawn_at_.left, client.left);
+    const int top = std::max<int>(drawn_at_.top, client.top);
+    const int right = std::min<int>(drawn_at_.right, client.right);
+    const int bottom = std::min<int>(drawn_at_.bottom, client.bottom);
+    if (right > left && bottom > top)
+      GdiAlphaBlend(target, left, top, right - left, bottom - top, source, left - drawn_at_.left,
+                    top - drawn_at_.top, right - left, bottom - top, blend);
+  } else {
+    GdiAlphaBlend(target, drawn_at_.left, drawn_at_.top, width, height, source, 0, 0,
+                  drawn_->width(), drawn_->height(), blend);
+  }
   SelectObject(source, previous);
   DeleteDC(source);
 }
@@ -504,20 +627,16 @@ std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density) 
 }
 
 ScreenMetrics QueryWin32Screen() {
+  // A form's pixel is 1/96 inch, the screen's is 1/DPI: at 96 DPI they are one.
+  constexpr float kFormDpi = 96;
   ScreenMetrics screen;
-  screen.width_px = GetSystemMetrics(SM_CXSCREEN);
-  screen.height_px = GetSystemMetrics(SM_CYSCREEN);
-  // The screen DC's DPI matches the metrics above, DPI aware or scaled.
-  const HDC dc = GetDC(nullptr);
-  if (dc != nullptr) {
-    const int dpi_x = GetDeviceCaps(dc, LOGPIXELSX);
-    const int dpi_y = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
-    if (dpi_x > 0)
-      screen.twips_per_pixel_x = 1440.0f / static_cast<float>(dpi_x);
-    if (dpi_y > 0)
-      screen.twips_per_pixel_y = 1440.0f / static_cast<float>(dpi_y);
-  }
+  screen.scale = static_cast<float>(PrimaryScreenDpi()) / kFormDpi;
+  screen.width_px = static_cast<int>(
+      std::lround(static_cast<float>(GetSystemMetrics(SM_CXSCREEN)) / screen.scale));
+  screen.height_px = static_cast<int>(
+      std::lround(static_cast<float>(GetSystemMetrics(SM_CYSCREEN)) / screen.scale));
+  screen.twips_per_pixel_x = 1440 / kFormDpi;
+  screen.twips_per_pixel_y = 1440 / kFormDpi;
   return screen;
 }
 

@@ -4,18 +4,23 @@
 // text, read from the dialog, then answered with OK) and every other visible
 // top-level window it had, then its exit code.
 //
-//   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] [--cwd <folder>] <timeout ms>
-//                   <program> [args...]
+//   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] [--name <ms>] [--cwd <folder>]
+//                   <timeout ms> <program> [args...]
 //
-// --shot saves the screen as a BMP file, and --click clicks the middle of the
-// program's first window, that many ms after that window was first seen.
+// --shot saves the screen as a BMP file, --click clicks the middle of the
+// program's first window and --name reads that window's accessible name as a
+// screen reader does (MSAA), that many ms after the window was first seen.
 // --cwd starts the program in that folder instead of the driver's own.
+// Positions and sizes are in the screen's own pixels, whatever its DPI.
 //
 // Output lines: "trace <text>", "box <title>|<text with \n for line breaks>",
 // "window <title>|<left>,<top>,<width>,<height>|<extended style in hex>",
-// "shot <the first window's extended style then>", "click <ms>", then
-// "exit <code>" or "timeout".
+// "shot <the first window's extended style then>", "click <ms>",
+// "name <HRESULT in hex>|<accessible name>|<window text>", then "exit <code>"
+// or "timeout".
 #include <windows.h>
+
+#include <oleacc.h>
 
 #include <cstdio>
 #include <set>
@@ -138,6 +143,35 @@ void ClickAt(int x, int y) {
   SendInput(2, input, sizeof(INPUT));
 }
 
+// What a screen reader reads for the window's client area. Run on a thread of
+// its own: the program answers through its messages and COM, which stop at
+// each debug event until the debug loop continues it.
+DWORD WINAPI PrintAccessibleName(void* data) {
+  const HWND window = static_cast<HWND>(data);
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IAccessible* accessible = nullptr;
+  HRESULT result = AccessibleObjectFromWindow(window, OBJID_CLIENT, IID_IAccessible,
+                                              reinterpret_cast<void**>(&accessible));
+  std::wstring name;
+  if (SUCCEEDED(result)) {
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    result = accessible->get_accName(self, &text);
+    if (text != nullptr) {
+      name = text;
+      SysFreeString(text);
+    }
+    accessible->Release();
+  }
+  std::printf("name %lx|%s|%s\n", static_cast<unsigned long>(result), ToUtf8(name).c_str(),
+              ToUtf8(TextOf(window)).c_str());
+  std::fflush(stdout);
+  CoUninitialize();
+  return 0;
+}
+
 bool IsDialog(HWND window) {
   wchar_t name[64] = L"";
   GetClassNameW(window, name, 64);
@@ -147,10 +181,19 @@ bool IsDialog(HWND window) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Sizes and screenshots in the screen's own pixels, not scaled for a
+  // program unaware of DPI (Wine treats every program as aware).
+  using SetAwarenessFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  const auto set_awareness = reinterpret_cast<SetAwarenessFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  if (set_awareness != nullptr)
+    set_awareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
   int next = 1;
   long shot_after = -1;
   std::wstring shot_path;
   long click_after = -1;
+  long name_after = -1;
+  HANDLE name_reader = nullptr;
   const wchar_t* cwd = nullptr;
   for (;;) {
     const std::wstring option = next < argc ? argv[next] : L"";
@@ -161,6 +204,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (option == L"--click" && next + 1 < argc) {
       click_after = _wtol(argv[next + 1]);
       next += 2;
+    } else if (option == L"--name" && next + 1 < argc) {
+      name_after = _wtol(argv[next + 1]);
+      next += 2;
     } else if (option == L"--cwd" && next + 1 < argc) {
       cwd = argv[next + 1];
       next += 2;
@@ -170,7 +216,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc - next < 2) {
     std::puts(
-        "usage: wine_driver.exe [--shot ms file] [--click ms] [--cwd folder] <timeout ms> "
+        "usage: wine_driver.exe [--shot ms file] [--click ms] [--name ms] [--cwd folder] "
+        "<timeout ms> "
         "<program> ...");
     return 2;
   }
@@ -278,6 +325,11 @@ int wmain(int argc, wchar_t** argv) {
                   static_cast<unsigned long>(GetWindowLongW(first_window, GWL_EXSTYLE)));
       shot_after = -1;
     }
+    if (first_window != nullptr && name_after >= 0 &&
+        GetTickCount() - first_seen >= static_cast<DWORD>(name_after)) {
+      name_reader = CreateThread(nullptr, 0, PrintAccessibleName, first_window, 0, nullptr);
+      name_after = -1;
+    }
     if (first_window != nullptr && click_after >= 0 &&
         GetTickCount() - first_seen >= static_cast<DWORD>(click_after)) {
       RECT r{};
@@ -286,6 +338,11 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("click %lu\n", GetTickCount() - start);
       click_after = -1;
     }
+  }
+  if (name_reader != nullptr) {
+    // The program is gone or stopped: a reader still waiting for it fails soon.
+    WaitForSingleObject(name_reader, 10000);
+    CloseHandle(name_reader);
   }
   if (exited)
     std::printf("exit %lu\n", exit_code);

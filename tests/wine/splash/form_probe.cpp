@@ -105,15 +105,16 @@ int Metrics() {
   const launcher::ScreenMetrics screen = launcher::QueryWin32Screen();
   std::printf("screen %dx%d px, twips per pixel %g x %g\n", screen.width_px, screen.height_px,
               screen.twips_per_pixel_x, screen.twips_per_pixel_y);
-  Check(screen.width_px == GetSystemMetrics(SM_CXSCREEN) &&
-            screen.height_px == GetSystemMetrics(SM_CYSCREEN),
-        "screen size is the primary display's");
+  Check(screen.width_px == std::lround(GetSystemMetrics(SM_CXSCREEN) / screen.scale) &&
+            screen.height_px == std::lround(GetSystemMetrics(SM_CYSCREEN) / screen.scale),
+        "screen size is the primary display's, in pixels of a form");
   HDC dc = GetDC(nullptr);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
   ReleaseDC(nullptr, dc);
-  std::printf("dpi %d\n", dpi);
-  Check(std::fabs(screen.twips_per_pixel_x * static_cast<float>(dpi) - 1440) < 0.01f,
-        "twips per pixel is 1440 / DPI");
+  std::printf("dpi %d, scale %g\n", dpi, screen.scale);
+  Check(std::fabs(screen.scale * 96 - static_cast<float>(dpi)) < 0.01f, "scale is DPI / 96");
+  Check(screen.twips_per_pixel_x == 15 && screen.twips_per_pixel_y == 15,
+        "15 twips per pixel of a form");
   return 0;
 }
 

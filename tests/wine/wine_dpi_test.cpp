@@ -1,0 +1,130 @@
+// The splash at the screen's scale under Wine, which takes the DPI from
+// LogPixels (HKCU\Control Panel\Desktop) as each program starts: its size and
+// place in the screen's own pixels, its picture at that scale, a double-size
+// picture drawn one to one, and its accessible name with an empty caption.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "wine_drive.h"
+#include "wine_install.h"
+
+namespace launcher::wine_testing {
+namespace {
+
+using launcher::testing::Bmp;
+using launcher::testing::SolidBmp;
+using namespace std::chrono_literals;
+
+const std::string kPrefix = LAUNCHER_WINE_DPI_PREFIX;
+
+// The screen's DPI for every program started in the tests' DPI prefix from now on.
+void SetScreenDpi(int dpi) {
+  const WineRun run = RunUnderWine(kPrefix + "/drive_c/windows/system32/reg.exe",
+                                   {"add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                                    "REG_DWORD", "/d", std::to_string(dpi), "/f"},
+                                   60s, {}, {"WINEPREFIX=" + kPrefix});
+  ASSERT_TRUE(run.ended && run.exit_code == 0) << run.output;
+}
+
+Seen DriveAt(int dpi, const WineInstall& install, const std::string& shot) {
+  SetScreenDpi(dpi);
+  return Drive(install, {}, {"--shot", "700", WindowsPath(shot), "--name", "300"},
+               {"WINEPREFIX=" + kPrefix});
+}
+
+void Install(const WineInstall& install) {
+  install.WriteFile(
+      "bin/launcher.ini",
+      "[resources]\r\nname=Quarven Desktop\r\nsplash=pic.bmp\r\nsplashDuration=2\r\n");
+  install.InstallProbe("bin/xulrunner/quarven.exe");
+  install.WriteFile("bin/xulrunner/probe-cue.txt", "window_after_ms=0\nlifetime_ms=8000\n");
+}
+
+struct Scale {
+  int dpi;
+  int width, height;  // the splash in the screen's pixels
+};
+
+void PrintTo(const Scale& s, std::ostream* out) {
+  *out << s.dpi << " dpi";
+}
+
+class WineScale : public ::testing::TestWithParam<Scale> {};
+
+// 277 x 85 pixels of the form's design, times DPI / 96, rounded.
+INSTANTIATE_TEST_SUITE_P(LogPixels,
+                         WineScale,
+                         ::testing::Values(Scale{96, 277, 85},
+                                           Scale{144, 416, 128},
+                                           Scale{192, 554, 170},
+                                           Scale{288, 831, 255}));
+
+TEST_P(WineScale, SplashSizePlacePictureAndName) {
+  const Scale s = GetParam();
+  const double scale = s.dpi / 96.0;
+  const auto device = [&](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
+  WineInstall install("Quarven App", "launcher.exe");
+  Install(install);
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
+  const std::string shot =
+      std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-" + std::to_string(s.dpi) + ".bmp";
+  const Seen seen = DriveAt(s.dpi, install, shot);
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto splash = SplashOf(seen);
+  ASSERT_TRUE(splash) << seen.output;
+  const auto bmp = ReadBmp(shot);
+  ASSERT_TRUE(bmp) << "no screenshot";
+  EXPECT_EQ(splash->w, s.width);
+  EXPECT_EQ(splash->h, s.height);
+  EXPECT_NEAR(splash->x + splash->w / 2.0, bmp->width / 2.0, 2.0) << "centred";
+  EXPECT_NEAR(splash->y + splash->h / 2.0, bmp->height / 2.0, 2.0);
+
+  const int x = splash->x;
+  const int y = splash->y;
+  const std::uint32_t frame = bmp->Pixel(x, y);
+  EXPECT_NE(frame, 0xFFFFFFu) << "a frame, in the 3-D shadow colour";
+  EXPECT_EQ(bmp->Pixel(x + s.width - 1, y + s.height - 1), frame);
+  EXPECT_EQ(bmp->Pixel(x + device(1) - 1, y + s.height / 2), frame) << "as thick as scaled";
+  // The 40 x 20 picture at 4,4 of the design, scaled with the rest.
+  const int left = x + device(4);
+  const int top = y + device(4);
+  EXPECT_EQ(bmp->Pixel(left + 1, top + 1), 0xFF0000u) << "picture at 4,4";
+  EXPECT_EQ(bmp->Pixel(left + device(40) - 2, top + device(20) - 2), 0xFF0000u);
+  EXPECT_EQ(bmp->Pixel(left + device(40) + 1, top + 1), 0xFFFFFFu) << "white beside it";
+  EXPECT_EQ(bmp->Pixel(left + 1, top + device(20) + 1), 0xFFFFFFu) << "white below it";
+
+  ASSERT_EQ(seen.names.size(), 1u) << seen.output;
+  EXPECT_EQ(seen.names[0], "0|Quarven Desktop|") << "accessible name, empty caption";
+}
+
+TEST(WineScale, DoubleSizePictureDrawnOneToOneAt200Percent) {
+  WineInstall install("Quarven App", "launcher.exe");
+  Install(install);
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
+  // One-pixel checks, which no scaled picture gives.
+  const auto checks = [](int px, int py) { return (px + py) % 2 == 0 ? 0x0000FFu : 0xFFFF00u; };
+  install.WriteFile("bin/pic@2x.bmp", Bmp(80, 40, checks));
+  const std::string shot = std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-192-2x.bmp";
+  const Seen seen = DriveAt(192, install, shot);
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto splash = SplashOf(seen);
+  ASSERT_TRUE(splash) << seen.output;
+  const auto bmp = ReadBmp(shot);
+  ASSERT_TRUE(bmp) << "no screenshot";
+  int differing = 0;
+  for (int py = 0; py < 40; ++py)
+    for (int px = 0; px < 80; ++px)
+      differing += bmp->Pixel(splash->x + 8 + px, splash->y + 8 + py) != checks(px, py) ? 1 : 0;
+  EXPECT_EQ(differing, 0) << "of the 80 x 40 pixels at 8,8";
+  EXPECT_EQ(bmp->Pixel(splash->x + 8 + 81, splash->y + 9), 0xFFFFFFu);
+}
+
+}  // namespace
+}  // namespace launcher::wine_testing
