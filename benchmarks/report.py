@@ -84,6 +84,7 @@ def main():
     bench = Benchmarks(read_json(os.path.join(results, "snapshots.json")))
     timing = read_json(os.path.join(results, "timing.json")) or {}
     wine = read_json(os.path.join(results, "wine.json"))
+    wine_splash = read_json(os.path.join(results, "wine_splash.json"))
     host = machine()
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
 
@@ -203,13 +204,23 @@ def main():
             "%.1f ms (%d listed)" % (wine["snapshot_us"] / 1000, wine["listed"]),
             "floor %.1f ms" % (wine["floor_us"] / 1000),
             ratio(wine["snapshot_us"], wine["floor_us"]),
-            "-"))
+            "at most 1.5 x: %s" % verdict(wine["snapshot_us"] <= 1.5 * wine["floor_us"])))
         if "watch_us" in wine:
             rows.append((
                 "one check of the watch under Wine",
                 "%.2f ms" % (wine["watch_us"] / 1000),
                 "floor %.2f ms" % (wine["watch_floor_us"] / 1000),
                 ratio(wine["watch_us"], wine["watch_floor_us"]),
+                "at most 2 x: %s" % verdict(wine["watch_us"] <= 2 * wine["watch_floor_us"])))
+        if wine_splash:
+            seconds = wine_splash["seconds"]
+            rows.append((
+                "processor time while the splash shows %d s under Wine" % seconds,
+                "%d ms (%.2f %% of a core)" % (
+                    wine_splash["launcher_cpu_ms"],
+                    wine_splash["launcher_cpu_ms"] / (10 * seconds)),
+                "Wine server %d ms in the same time" % wine_splash["wineserver_cpu_ms"],
+                "-",
                 "-"))
     else:
         notes.append("Wine was not found, so the Windows process snapshot was not measured.")

@@ -7,7 +7,7 @@
 // one JSON object; scripts/bench runs it under Wine.
 //
 //   process_benchmark.exe [--quick] [--children N]
-//   process_benchmark.exe --child          (what the children run: waits)
+//   process_benchmark.exe ... --child      (what the children run: waits, shows nothing)
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -101,12 +101,15 @@ double PerCall(Work work, double seconds, std::size_t* result) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wcscmp(argv[1], L"--child") == 0) {
-    Sleep(INFINITE);
-    return 0;
-  }
   bool quick = false;
   int children = 20;
+  for (int i = 1; i < argc; ++i) {
+    // Anywhere on the line: started by the launcher, the child gets its arguments first.
+    if (std::wcscmp(argv[i], L"--child") == 0) {
+      Sleep(INFINITE);
+      return 0;
+    }
+  }
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--quick") == 0)
       quick = true;

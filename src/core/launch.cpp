@@ -49,8 +49,10 @@ void StartQUARVENApp() {
       Sys().SetCurrentDrive(folder[0]);
     Sys().SetCurrentDirectory(folder);
     g.glngAppPID = Sys().StartProgram(command, kNormalFocus);
+    // Once per run: the watch compares with this spelling ten times a second.
+    g.gstrAppFileName = Sys().FileSystemName(g.gstrAppExePath);
     if (g.gblnSilent)
-      subWaitForQUARVENAppEnd(g.glngAppPID, g.gstrAppExePath);
+      subWaitForQUARVENAppEnd(g.glngAppPID, g.gstrAppFileName);
     else
       EnableProcessWatch();
   } catch (const RuntimeError& failure) {

@@ -16,6 +16,9 @@ struct LauncherState {
   bool gblnSplash = false;      // DisplaySplash showed the splash
   bool gblnSilent = false;      // "-s": no window, wait for the application's end
   std::string gstrAppExePath;   // the application's executable
+  // gstrAppExePath as the system names the file once it is started: what the
+  // watch compares each process's executable with.
+  std::string gstrAppFileName;
   std::int32_t glngAppPID = 0;  // the process id its start returned
   // The error routine reported a failure to the user (a box, or in silent
   // mode its trace line): the run then ends with exit status 1.

@@ -33,12 +33,11 @@ inline constexpr int kNormalFocus = 1;
 
 // Opaque handle of an opened process; 0 is none.
 using ProcessHandle = std::uintptr_t;
-// A module of a process, as the module listing hands it out.
-using ModuleHandle = std::uintptr_t;
 
-// Access asked for when a process is opened for its executable's path.
-inline constexpr std::uint32_t kProcessQueryInformation = 0x400;
-inline constexpr std::uint32_t kProcessVmRead = 0x10;
+// Access asked for when a process is opened for its executable's path: the
+// least there is, which protected and other users' processes still grant and
+// which reads nothing of the process's memory.
+inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 
 // Extended window style bits of the window filter.
 inline constexpr std::uint32_t kExToolWindow = 0x80;
@@ -62,6 +61,11 @@ class Platform {
   // Whether two paths are the same once letter case is set aside, by the
   // system's own rules for the names of files.
   virtual bool SamePath(const std::string& a, const std::string& b) = 0;
+  // The name the system gives the file at `path` once it is opened: drive
+  // substitutions, mapped drives, links and short names resolved, spelled as
+  // ProcessImagePath spells a process's executable. `path` itself when the
+  // file cannot be opened. Never raises.
+  virtual std::string FileSystemName(const std::string& path) = 0;
   // True when a plain file (not hidden, not a system file, not a folder) is there.
   virtual bool FileExists(const std::string& path) = 0;
   // Opens a text file for reading; raises when it cannot be opened.
@@ -92,14 +96,10 @@ class Platform {
                              std::uint32_t* bytes_returned) = 0;
   // A handle for querying the process, or 0 when it cannot be opened.
   virtual ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) = 0;
-  // Writes module handles (the main executable first) into room for
-  // `size_bytes` bytes and the bytes that all of them need into `bytes_needed`.
-  virtual bool EnumProcessModules(ProcessHandle process,
-                                  ModuleHandle* modules,
-                                  std::uint32_t size_bytes,
-                                  std::uint32_t* bytes_needed) = 0;
-  // The full path of a module, never cut short; empty when the query fails.
-  virtual std::string ModuleFileName(ProcessHandle process, ModuleHandle module) = 0;
+  // The full path of the file the process runs, never cut short, into `path`
+  // (spelled as FileSystemName spells it). False when it cannot be had, and
+  // for a process that has ended though its object lingers.
+  virtual bool ProcessImagePath(ProcessHandle process, std::string& path) = 0;
   virtual void CloseProcess(ProcessHandle process) = 0;
 
   // Calls `visit` for each top-level window, on this thread, until it returns false.

@@ -11,10 +11,10 @@ namespace launcher {
 
 struct ProcInfo {
   // The id looked up; 0 when the process could not be opened, -1 when its
-  // modules could not be listed. Lists keep only records above 0.
+  // executable's path could not be had. Lists keep only records above 0.
   std::int32_t lngPID = 0;
   std::string strExeName;      // strExePath after its last separator
-  std::string strExePath;      // the main module's full path; empty when unknown
+  std::string strExePath;      // the executable's full path
   std::string strWindowTitle;  // window records only
   WindowHandle lngHWnd = 0;    // window records only
 };

@@ -1,7 +1,5 @@
 #include "procmanager/process_list.h"
 
-#include <algorithm>
-#include <array>
 #include <vector>
 
 #include "diagnostics/error_handler.h"
@@ -12,13 +10,6 @@ namespace {
 
 // The snapshot between refreshes; empty until the first one.
 ProcList g_process_list;
-
-// Room for the module handles of one lookup; only the first one is used.
-constexpr std::uint32_t kModuleSlots = 1024;
-
-// Kept between lookups: zeroing 8 KB for every process was a good part of a
-// snapshot's cost. One thread only, and no lookup runs inside another.
-std::array<ModuleHandle, kModuleSlots> g_modules;
 
 // The id buffer, kept for its capacity; zero-filled before every call all the same.
 std::vector<std::uint32_t> g_ids;
@@ -133,26 +124,18 @@ void subPopulatePoccessList() {
 ProcInfo funGetProcInfo(std::int32_t pid) {
   try {
     ProcInfo record;
-    const ProcessHandle handle = Sys().OpenProcess(kProcessQueryInformation | kProcessVmRead,
-                                                   static_cast<std::uint32_t>(pid));
+    const ProcessHandle handle =
+        Sys().OpenProcess(kProcessQueryLimitedInformation, static_cast<std::uint32_t>(pid));
     if (handle == 0)
       return record;
     const ProcessCloser closer(handle);
 
-    // Only the first handle is ever read: it alone must start out empty, as
-    // in a fresh buffer, for a listing that writes none.
-    g_modules[0] = 0;
-    const std::uint32_t capacity = kModuleSlots * sizeof(ModuleHandle);
-    std::uint32_t needed = 0;
-    Sys().EnumProcessModules(handle, g_modules.data(), capacity, &needed);
-    // A process with more modules than the buffer holds still has its main
-    // module first; never hand the listing more room than there is.
-    if (!Sys().EnumProcessModules(handle, g_modules.data(), std::min(needed, capacity), &needed)) {
+    // No path, no process: an ended process whose object lingers answers so.
+    if (!Sys().ProcessImagePath(handle, record.strExePath)) {
+      record.strExePath.clear();
       record.lngPID = -1;
       return record;
     }
-
-    record.strExePath = Sys().ModuleFileName(handle, g_modules[0]);
     const std::string& path = record.strExePath;
     const std::size_t separator = path.find_last_of(Sys().PathSeparator());
     record.lngPID = pid;

@@ -24,7 +24,7 @@ void subPopulatePoccessList();
 bool funIsAppRunning(std::int32_t pid, const std::string& exe_path);
 
 // The id and executable of one process; id 0 when it cannot be opened, -1 when
-// its modules cannot be listed.
+// its executable's path cannot be had.
 ProcInfo funGetProcInfo(std::int32_t pid);
 
 }  // namespace launcher

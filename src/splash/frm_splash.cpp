@@ -149,7 +149,7 @@ void FrmSplash::tmrQuit_Timer() {
     return;
   closing_ = true;
   Attempt([&] { SetQuitTimer(quit_interval_, false); });
-  Attempt([&] { subWaitForQUARVENAppOpen(g.glngAppPID, g.gstrAppExePath, kWindowAttempts); });
+  Attempt([&] { subWaitForQUARVENAppOpen(g.glngAppPID, g.gstrAppFileName, kWindowAttempts); });
   Attempt([&] { Close(); });
   Attempt([&] { WriteTrace("App Stop..."); });
   Sys().EndProgram(ExitStatus());
@@ -158,7 +158,7 @@ void FrmSplash::tmrQuit_Timer() {
 void FrmSplash::tmrCheckQvProcess_Timer() {
   const LauncherState& g = State();
   try {
-    if (funIsAppRunning(g.glngAppPID, g.gstrAppExePath))
+    if (funIsAppRunning(g.glngAppPID, g.gstrAppFileName))
       return;
     WriteTrace("tmrCheckQvProcess: " + std::to_string(g.glngAppPID) +
                " no longer running, exiting...");

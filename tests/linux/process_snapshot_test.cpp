@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kAccess = kProcessQueryInformation | kProcessVmRead;
+constexpr std::uint32_t kAccess = kProcessQueryLimitedInformation;
 
 class ProcessSnapshot : public ::testing::Test {
  protected:
@@ -58,10 +58,8 @@ class ProcessSnapshot : public ::testing::Test {
     const ProcessHandle handle = platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(pid));
     if (handle == 0)
       return std::nullopt;
-    ModuleHandle modules[4] = {};
-    std::uint32_t needed = 0;
-    EXPECT_TRUE(platform_.EnumProcessModules(handle, modules, sizeof modules, &needed));
-    std::string path = platform_.ModuleFileName(handle, modules[0]);
+    std::string path;
+    EXPECT_TRUE(platform_.ProcessImagePath(handle, path));
     platform_.CloseProcess(handle);
     return path;
   }
@@ -129,6 +127,23 @@ TEST_F(ProcessSnapshot, ListsItselfAndAChildWithTheirPaths) {
     EXPECT_EQ(p.strExeName, p.strExePath.substr(p.strExePath.rfind('/') + 1));
   }
   EXPECT_EQ(platform_.open_process_count(), 0u) << "a snapshot left processes open";
+}
+
+TEST_F(ProcessSnapshot, AProgramStartedThroughALinkIsKnownByTheLinksName) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  CopySleep(dir.path() + "/real/q");
+  fs::create_directory_symlink(dir.path() + "/real", dir.path() + "/linked");
+  const std::string through_link = dir.path() + "/linked/q";
+  const std::string name = platform_.FileSystemName(through_link);
+  EXPECT_EQ(name, RealPath(dir.path() + "/real/q"));
+  EXPECT_EQ(platform_.FileSystemName(dir.path() + "/missing"), dir.path() + "/missing");
+
+  ChildGuard child(Spawn({through_link, "30"}));
+  ASSERT_GT(child.pid(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return ExeLink(child.pid()) == name; }, 10s));
+  EXPECT_TRUE(funIsAppRunning(0x7ffffff0, name)) << "found by its file, not its id";
+  EXPECT_FALSE(funIsAppRunning(0x7ffffff0, through_link)) << "the kernel names it otherwise";
 }
 
 TEST_F(ProcessSnapshot, EndedChildIsReapedAndGone) {
@@ -291,32 +306,27 @@ TEST_F(ProcessSnapshot, HandlesAreCheckedAndFreed) {
   const ProcessHandle first = platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(getpid()));
   ASSERT_NE(first, 0u);
   EXPECT_EQ(platform_.open_process_count(), 1u);
-  ModuleHandle module = 0;
-  std::uint32_t needed = 0;
-  // Too small a buffer: the needed size is reported and nothing is written.
-  EXPECT_TRUE(platform_.EnumProcessModules(first, &module, 0, &needed));
-  EXPECT_EQ(needed, sizeof(ModuleHandle));
-  EXPECT_EQ(module, 0u);
-  EXPECT_TRUE(platform_.EnumProcessModules(first, &module, sizeof module, &needed));
-  EXPECT_NE(module, 0u);
-  EXPECT_EQ(platform_.ModuleFileName(first, module), ExeLink(getpid()));
-  EXPECT_EQ(platform_.ModuleFileName(first, module + 1), "") << "there is only one module";
+  std::string path = "untouched";
+  EXPECT_TRUE(platform_.ProcessImagePath(first, path));
+  EXPECT_EQ(path, ExeLink(getpid()));
   platform_.CloseProcess(first);
   EXPECT_EQ(platform_.open_process_count(), 0u);
 
   // A closed handle is refused, even once its slot serves another opening.
-  EXPECT_FALSE(platform_.EnumProcessModules(first, &module, sizeof module, &needed));
-  EXPECT_EQ(platform_.ModuleFileName(first, module), "");
+  path = "untouched";
+  EXPECT_FALSE(platform_.ProcessImagePath(first, path));
   const ProcessHandle second = platform_.OpenProcess(kAccess, static_cast<std::uint32_t>(getpid()));
   ASSERT_NE(second, 0u);
   EXPECT_NE(second, first);
-  EXPECT_EQ(platform_.ModuleFileName(first, module), "");
-  EXPECT_EQ(platform_.ModuleFileName(second, module), ExeLink(getpid()));
+  EXPECT_FALSE(platform_.ProcessImagePath(first, path));
+  EXPECT_EQ(path, "untouched");
+  EXPECT_TRUE(platform_.ProcessImagePath(second, path));
+  EXPECT_EQ(path, ExeLink(getpid()));
   platform_.CloseProcess(first);  // closing a stale handle again is harmless
   EXPECT_EQ(platform_.open_process_count(), 1u);
   platform_.CloseProcess(second);
   EXPECT_EQ(platform_.open_process_count(), 0u);
-  EXPECT_FALSE(platform_.EnumProcessModules(0, &module, sizeof module, &needed));
+  EXPECT_FALSE(platform_.ProcessImagePath(0, path));
 }
 
 TEST_F(ProcessSnapshot, AThreadIsNoProcessEvenRightAfterAListing) {

@@ -63,12 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
                     f.AddProcess(100, "C:\\other.exe");
                   },
                   kPid, kApp, false},
-        WatchCase{"started_process_without_a_path_counts_by_id",
-                  [](FakePlatform& f) { f.AddProcess(kPid, kApp).path_fails = true; }, kPid, kApp,
-                  true},
-        WatchCase{"started_process_whose_modules_fail",
+        WatchCase{"started_process_with_an_empty_path_counts_by_id",
+                  [](FakePlatform& f) { f.AddProcess(kPid, ""); }, kPid, kApp, true},
+        WatchCase{"started_process_whose_path_cannot_be_had",
                   [](FakePlatform& f) {
-                    f.AddProcess(kPid, kApp).modules_fail = true;
+                    f.AddProcess(kPid, kApp).path_fails = true;
                     f.AddProcess(100, "C:\\other.exe");
                   },
                   kPid, kApp, false},
@@ -83,9 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
         WatchCase{"a_pathless_process_matches_an_empty_path",
                   [](FakePlatform& f) {
                     f.AddProcess(100, "C:\\other.exe");
+                    f.AddProcess(101, "");
+                  },
+                  kPid, "", true},
+        WatchCase{"a_process_whose_path_cannot_be_had_matches_no_empty_path",
+                  [](FakePlatform& f) {
+                    f.AddProcess(100, "C:\\other.exe");
                     f.AddProcess(101, "C:\\x.exe").path_fails = true;
                   },
-                  kPid, "", true}),
+                  kPid, "", false}),
     [](const ::testing::TestParamInfo<WatchCase>& info) { return std::string(info.param.name); });
 
 class AppWatchWork : public FakeTest {
@@ -127,7 +132,7 @@ TEST_F(AppWatchWork, ThenTheOthersInListedOrderUntilOneRunsFromTheFile) {
 TEST_F(AppWatchWork, TheStartedProcessFirstWhereverItIsListed) {
   fake.AddProcess(1200, kApp).openable = false;
   fake.AddProcess(100, "C:\\other.exe");
-  fake.AddProcess(kPid, kApp).modules_fail = true;
+  fake.AddProcess(kPid, kApp).path_fails = true;
   fake.AddProcess(101, kApp);
   ASSERT_TRUE(funIsAppRunning(kPid, kApp));
   EXPECT_EQ(fake.opened_pids, (std::vector<std::uint32_t>{kPid, 1200, 100, 101}));
@@ -135,7 +140,7 @@ TEST_F(AppWatchWork, TheStartedProcessFirstWhereverItIsListed) {
 
 TEST_F(AppWatchWork, FailuresClimbAndReadAsTheFullSnapshotsDo) {
   fake.AddProcess(kPid, kApp);
-  fake.Fail(FakeService::kModuleFileName, kErrOutOfMemory);
+  fake.Fail(FakeService::kProcessImagePath, kErrOutOfMemory);
   std::string watch_source;
   try {
     funIsAppRunning(kPid, kApp);

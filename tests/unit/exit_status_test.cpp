@@ -84,11 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "App Stop..."},
         StatusCase{"splash_application_missing", "", kSplash, FailStart, 1, 1,
                    "QUARVENlauncher StartQUARVENApp: #53"},
-        StatusCase{"splash_snapshot_fails_in_the_watch", "", kSplash,
-                   [](FakePlatform& fake) {
-                     fake.Fail(FakeService::kEnumProcessModules, kErrOutOfMemory);
-                   },
-                   1, 1, "QUARVENlauncher tmrCheckQvProcess: #4646"},
+        StatusCase{
+            "splash_snapshot_fails_in_the_watch", "", kSplash,
+            [](FakePlatform& fake) { fake.Fail(FakeService::kProcessImagePath, kErrOutOfMemory); },
+            1, 1, "QUARVENlauncher tmrCheckQvProcess: #4646"},
         StatusCase{
             "splash_window_wait_fails", "", kSplash,
             [](FakePlatform& fake) { fake.Fail(FakeService::kEnumWindows, kErrOutOfMemory); }, 1, 1,
@@ -106,11 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"silent_application_missing", "-s", kPlain, FailStart, 1, 0, "App Stop..."},
         StatusCase{"silent_settings_line_broken", "-s", "[resources]\r\nname\r\n", nullptr, 1, 0,
                    "QUARVENlauncher : #4646"},
-        StatusCase{"silent_end_wait_fails", "-s", kPlain,
-                   [](FakePlatform& fake) {
-                     fake.Fail(FakeService::kEnumProcessModules, kErrOutOfMemory);
-                   },
-                   1, 0, "App Stop..."}),
+        StatusCase{
+            "silent_end_wait_fails", "-s", kPlain,
+            [](FakePlatform& fake) { fake.Fail(FakeService::kProcessImagePath, kErrOutOfMemory); },
+            1, 0, "App Stop..."}),
     [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 class FreshRunTest : public FakeTest {};

@@ -84,6 +84,50 @@ TEST_F(LaunchTest, ProcessIdIsKept) {
   EXPECT_EQ(g.glngAppPID, 968);
 }
 
+// The application installed under a path that the system names otherwise:
+// its second instance runs under the system's name, and must still count.
+struct SpellingCase {
+  const char* name;
+  const char* folder;      // the launcher's folder as it was started
+  const char* file_name;   // the system's name of the application's file
+  const char* other_copy;  // how the second instance's path reads
+};
+
+class OneSpelling : public LaunchTest, public ::testing::WithParamInterface<SpellingCase> {};
+
+TEST_P(OneSpelling, AnotherInstanceKeepsTheSilentWaitGoing) {
+  const SpellingCase& c = GetParam();
+  fake.exe_folder = c.folder;
+  fake.command_line = "-s";
+  WriteIni("");
+  const std::string app = std::string(c.folder) + "\\bin\\xulrunner\\quarven.exe";
+  fake.file_names[app] = c.file_name;
+  fake.started_app_lifetime_ms = 3000;
+  fake.AddProcess(1200, c.other_copy).end_ms = 12000;
+  EXPECT_TRUE(RunMain());
+  EXPECT_GE(fake.now_ms, 12000) << "the second instance was missed";
+  EXPECT_LE(fake.now_ms, 12000 + 5100);
+  EXPECT_EQ(fake.file_names_asked, (std::vector<std::string>{app})) << "resolved once per run";
+  EXPECT_EQ(g.gstrAppExePath, app) << "the traced and started path is the one built";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings,
+    OneSpelling,
+    ::testing::Values(SpellingCase{"substituted_drive", "S:\\Quarven",
+                                   "C:\\Users\\a\\Quarven\\bin\\xulrunner\\quarven.exe",
+                                   "C:\\Users\\a\\Quarven\\bin\\xulrunner\\quarven.exe"},
+                      SpellingCase{"mapped_network_drive", "Z:\\Quarven",
+                                   "\\\\server\\apps\\Quarven\\bin\\xulrunner\\quarven.exe",
+                                   "\\\\SERVER\\Apps\\Quarven\\bin\\xulrunner\\quarven.exe"},
+                      SpellingCase{
+                          "short_names", "C:\\PROGRA~1\\QUARVE~1",
+                          "C:\\Program Files\\Quarven Suite\\bin\\xulrunner\\quarven.exe",
+                          "c:\\program files\\quarven suite\\bin\\xulrunner\\QUARVEN.EXE"}),
+    [](const ::testing::TestParamInfo<SpellingCase>& info) {
+      return std::string(info.param.name);
+    });
+
 TEST_F(LaunchTest, CommandLineIsTracedBeforeTheStart) {
   fake.Fail(FakeService::kStartProgram, kErrFileNotFound);
   RunMain();

@@ -57,8 +57,8 @@ TEST_F(ProcessListTest, FailingEnumerationEndsWithPlaceholder) {
 TEST_F(ProcessListTest, RecordsKeepOrderAndDropUninspectable) {
   fake.AddProcess(30, "C:\\a\\first.exe");
   fake.AddProcess(10, "C:\\b\\denied.exe").openable = false;
-  fake.AddProcess(20, "C:\\c\\nomodules.exe").modules_fail = true;
-  fake.AddProcess(40, "C:\\d\\nopath.exe").path_fails = true;
+  fake.AddProcess(20, "C:\\c\\nopath.exe").path_fails = true;
+  fake.AddProcess(40, "");
   fake.AddProcess(50, "plain.exe");
   const ProcList list = funGetPoccessList(true);
   ASSERT_EQ(list.size(), 3u);
@@ -76,7 +76,7 @@ TEST_F(ProcessListTest, RecordsKeepOrderAndDropUninspectable) {
 
 TEST_F(ProcessListTest, LookupResults) {
   fake.AddProcess(7, "C:\\x.exe").openable = false;
-  fake.AddProcess(8, "C:\\y.exe").modules_fail = true;
+  fake.AddProcess(8, "C:\\y.exe").path_fails = true;
   EXPECT_EQ(funGetProcInfo(7).lngPID, 0);
   EXPECT_EQ(funGetProcInfo(8).lngPID, -1);
   EXPECT_EQ(funGetProcInfo(0).lngPID, 0);
@@ -84,13 +84,14 @@ TEST_F(ProcessListTest, LookupResults) {
   EXPECT_EQ(fake.open_process_handles, 0);
 }
 
-TEST_F(ProcessListTest, ModuleListingNeverExceedsTheBuffer) {
-  fake.AddProcess(5, "C:\\big.exe").module_count = 5000;
-  const ProcInfo record = funGetProcInfo(5);
-  EXPECT_EQ(record.lngPID, 5);
-  EXPECT_EQ(record.strExePath, "C:\\big.exe");
-  for (std::uint32_t size : fake.module_list_sizes)
-    EXPECT_LE(size, 1024u * sizeof(ModuleHandle));
+TEST_F(ProcessListTest, ProcessesAreOpenedForTheLimitedQueryAlone) {
+  AddProcesses(3);
+  fake.AddProcess(7, "C:\\x.exe").path_fails = true;
+  funGetPoccessList(true);
+  funIsAppRunning(7, "C:\\q.exe");
+  ASSERT_EQ(fake.opened_access.size(), 8u);
+  for (const std::uint32_t access : fake.opened_access)
+    EXPECT_EQ(access, kProcessQueryLimitedInformation) << "no right to read a process's memory";
 }
 
 TEST_F(ProcessListTest, CopiesAreFrozenSnapshots) {
@@ -105,7 +106,7 @@ TEST_F(ProcessListTest, CopiesAreFrozenSnapshots) {
 
 TEST_F(ProcessListTest, FailureClimbsWithOneTraceLinePerLevel) {
   AddProcesses(2);
-  fake.Fail(FakeService::kModuleFileName, kErrOutOfMemory);
+  fake.Fail(FakeService::kProcessImagePath, kErrOutOfMemory);
   try {
     funGetPoccessList(true);
     FAIL() << "expected a failure";

@@ -171,10 +171,10 @@ TEST_F(SplashTest, ClickDuringTheWaitAfterClickStartsNoSecondWait) {
 
 TEST_F(SplashTest, SnapshotFailureInTheWatchShowsBoxWithoutAppStop) {
   // The process services fail from the moment Main has returned. While the
-  // application runs the watch looks it up alone, so the module listing is
+  // application runs the watch looks it up alone, so the path query is
   // what it meets.
   RunMain();
-  fake.Fail(FakeService::kEnumProcessModules, kErrOutOfMemory);
+  fake.Fail(FakeService::kProcessImagePath, kErrOutOfMemory);
   EXPECT_NO_THROW(fake.RunEventLoop());
   EXPECT_FALSE(fake.ended) << "ends by running out of forms, not at once";
   EXPECT_EQ(fake.now_ms, 100);

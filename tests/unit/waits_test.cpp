@@ -83,8 +83,7 @@ TEST_F(WaitsTest, InstanceInACyrillicFolderWrittenInAnotherCaseIsTheApplication)
 TEST_F(WaitsTest, EndWaitFailureShowsTheBoxAndReturns) {
   // The lookup of the running application fails, and then, once it has
   // gone, the listing of every process.
-  for (const FakeService service :
-       {FakeService::kEnumProcessModules, FakeService::kEnumProcesses}) {
+  for (const FakeService service : {FakeService::kProcessImagePath, FakeService::kEnumProcesses}) {
     SCOPED_TRACE(static_cast<int>(service));
     fake.processes.clear();
     fake.boxes.clear();
@@ -161,7 +160,7 @@ TEST_F(WaitsTest, OpenWaitIgnoresTheSplashWindow) {
 }
 
 TEST_F(WaitsTest, EmptyPathMatchesOnlyById) {
-  fake.AddProcess(kPid, kApp).path_fails = true;
+  fake.AddProcess(kPid, "");
   fake.AddProcess(1200, "");  // a process whose path is unknown is not the app
   fake.processes[0].end_ms = 2500;
   subWaitForQUARVENAppOpen(kPid, kApp, 60);

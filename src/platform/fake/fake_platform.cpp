@@ -56,6 +56,12 @@ bool FakePlatform::SamePath(const std::string& a, const std::string& b) {
   return SamePathIgnoringCase(a, b);
 }
 
+std::string FakePlatform::FileSystemName(const std::string& path) {
+  file_names_asked.push_back(path);
+  const auto it = file_names.find(path);
+  return it == file_names.end() ? path : it->second;
+}
+
 bool FakePlatform::FileExists(const std::string& path) {
   Check(FakeService::kFileExists);
   const auto it = files.find(path);
@@ -74,7 +80,9 @@ std::int32_t FakePlatform::StartProgram(const std::string& command, int window_s
   Check(FakeService::kStartProgram);
   starts.push_back({command, current_directory, current_drive, window_style});
   const std::vector<std::string> args = SplitCommandLine(command);
-  FakeProcess& app = AddProcess(static_cast<std::uint32_t>(next_pid), args.at(0));
+  const auto name = file_names.find(args.at(0));
+  FakeProcess& app = AddProcess(static_cast<std::uint32_t>(next_pid),
+                                name == file_names.end() ? args.at(0) : name->second);
   if (started_app_lifetime_ms != kForever)
     app.end_ms = now_ms + started_app_lifetime_ms;
   return next_pid;
@@ -129,9 +137,10 @@ bool FakePlatform::EnumProcesses(std::uint32_t* ids,
   return true;
 }
 
-ProcessHandle FakePlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t pid) {
+ProcessHandle FakePlatform::OpenProcess(std::uint32_t access, std::uint32_t pid) {
   Check(FakeService::kOpenProcess);
   opened_pids.push_back(pid);
+  opened_access.push_back(access);
   for (std::size_t i = 0; i < processes.size(); ++i) {
     if (processes[i].pid == pid && pid != 0 && Alive(processes[i]) && processes[i].openable) {
       ++open_process_handles;
@@ -141,25 +150,13 @@ ProcessHandle FakePlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t 
   return 0;
 }
 
-bool FakePlatform::EnumProcessModules(ProcessHandle process,
-                                      ModuleHandle* modules,
-                                      std::uint32_t size_bytes,
-                                      std::uint32_t* bytes_needed) {
-  Check(FakeService::kEnumProcessModules);
-  module_list_sizes.push_back(size_bytes);
+bool FakePlatform::ProcessImagePath(ProcessHandle process, std::string& path) {
+  Check(FakeService::kProcessImagePath);
   const FakeProcess& p = processes.at(process - 1);
-  if (p.modules_fail)
+  if (p.path_fails)
     return false;
-  for (std::uint32_t m = 0; m < p.module_count && (m + 1) * sizeof(ModuleHandle) <= size_bytes; ++m)
-    modules[m] = 0x400000 + m;
-  *bytes_needed = p.module_count * static_cast<std::uint32_t>(sizeof(ModuleHandle));
+  path = p.path;
   return true;
-}
-
-std::string FakePlatform::ModuleFileName(ProcessHandle process, ModuleHandle module) {
-  Check(FakeService::kModuleFileName);
-  const FakeProcess& p = processes.at(process - 1);
-  return p.path_fails || module != 0x400000 ? std::string() : p.path;
 }
 
 void FakePlatform::CloseProcess(ProcessHandle /*process*/) {

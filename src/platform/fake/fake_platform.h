@@ -37,8 +37,7 @@ enum class FakeService {
   kShowMessageBox,
   kEnumProcesses,
   kOpenProcess,
-  kEnumProcessModules,
-  kModuleFileName,
+  kProcessImagePath,
   kCloseProcess,
   kEnumWindows,
   kIsWindowVisible,
@@ -108,10 +107,8 @@ struct FakeProcess {
   std::string path;
   std::int64_t start_ms = 0;
   std::int64_t end_ms = kForever;
-  bool openable = true;       // false: opening it fails (no rights)
-  bool modules_fail = false;  // its module listing fails
-  bool path_fails = false;    // its path query fails
-  std::uint32_t module_count = 3;
+  bool openable = true;     // false: opening it fails (no rights)
+  bool path_fails = false;  // its path query fails (it has ended, or will not tell)
 };
 
 // A top-level window, on the list from `appear_ms` until `vanish_ms`.
@@ -156,6 +153,10 @@ class FakePlatform : public Platform {
   char separator = '\\';
   std::string executable_suffix = ".exe";
   std::map<std::string, FakeFile> files;
+  // The system's own name of a file where it differs from the path that
+  // reaches it (a substituted or mapped drive, a short name): FileSystemName
+  // answers it, and a program started from the path runs under it.
+  std::map<std::string, std::string> file_names;
   std::int32_t next_pid = 4242;
   int language = kLangEnglish;
   int message_box_answer = 1;
@@ -203,8 +204,9 @@ class FakePlatform : public Platform {
   bool ended = false;
   int exit_status = -1;                           // what EndProgram was given; -1 until it runs
   std::vector<std::uint32_t> enum_process_sizes;  // size of each EnumProcesses call
-  std::vector<std::uint32_t> module_list_sizes;   // size of each module listing
   std::vector<std::uint32_t> opened_pids;         // each pid asked of OpenProcess
+  std::vector<std::uint32_t> opened_access;       // the access each OpenProcess asked for
+  std::vector<std::string> file_names_asked;      // each path given to FileSystemName
   int open_process_handles = 0;                   // opened and not yet closed
   int sleeps = 0;
   int pumps = 0;
@@ -243,6 +245,8 @@ class FakePlatform : public Platform {
   // without case that Windows makes, and the same for ASCII, Latin-1, Greek
   // and Cyrillic letters.
   bool SamePath(const std::string& a, const std::string& b) override;
+  // What `file_names` says, else the path itself.
+  std::string FileSystemName(const std::string& path) override;
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
@@ -256,11 +260,7 @@ class FakePlatform : public Platform {
                      std::uint32_t size_bytes,
                      std::uint32_t* bytes_returned) override;
   ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) override;
-  bool EnumProcessModules(ProcessHandle process,
-                          ModuleHandle* modules,
-                          std::uint32_t size_bytes,
-                          std::uint32_t* bytes_needed) override;
-  std::string ModuleFileName(ProcessHandle process, ModuleHandle module) override;
+  bool ProcessImagePath(ProcessHandle process, std::string& path) override;
   void CloseProcess(ProcessHandle process) override;
   void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
   bool IsWindowVisible(WindowHandle window) override;

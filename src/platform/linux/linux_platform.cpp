@@ -123,6 +123,17 @@ bool LinuxPlatform::SamePath(const std::string& a, const std::string& b) {
   return SamePathIgnoringCase(a, b);
 }
 
+// The kernel names a process's executable with every link resolved, so the
+// application's path is resolved the same way.
+std::string LinuxPlatform::FileSystemName(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr)
+    return path;
+  std::string name(resolved);
+  std::free(resolved);
+  return name;
+}
+
 bool LinuxPlatform::FileExists(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -291,24 +302,12 @@ ProcessHandle LinuxPlatform::OpenProcess(std::uint32_t /*access*/, std::uint32_t
   return processes_.Open(pid);
 }
 
-bool LinuxPlatform::EnumProcessModules(ProcessHandle process,
-                                       ModuleHandle* modules,
-                                       std::uint32_t size_bytes,
-                                       std::uint32_t* bytes_needed) {
-  if (processes_.Path(process) == nullptr)
+bool LinuxPlatform::ProcessImagePath(ProcessHandle process, std::string& path) {
+  const std::string* found = processes_.Path(process);
+  if (found == nullptr)
     return false;
-  if (modules != nullptr && size_bytes >= sizeof(ModuleHandle))
-    modules[0] = kMainModule;
-  *bytes_needed = sizeof(ModuleHandle);
+  path = *found;
   return true;
-}
-
-std::string LinuxPlatform::ModuleFileName(ProcessHandle process, ModuleHandle module) {
-  const std::string* path = processes_.Path(process);
-  // Module 0 is the main executable, as on Windows.
-  if (path == nullptr || (module != kMainModule && module != 0))
-    return {};
-  return *path;
 }
 
 void LinuxPlatform::CloseProcess(ProcessHandle process) {

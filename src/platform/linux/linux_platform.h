@@ -22,6 +22,7 @@ class LinuxPlatform : public Platform {
   std::string ExecutableSuffix() override { return {}; }
   // Unicode simple case folding, from GLib (see linux_case_fold.h).
   bool SamePath(const std::string& a, const std::string& b) override;
+  std::string FileSystemName(const std::string& path) override;
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
@@ -36,11 +37,7 @@ class LinuxPlatform : public Platform {
                      std::uint32_t size_bytes,
                      std::uint32_t* bytes_returned) override;
   ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) override;
-  bool EnumProcessModules(ProcessHandle process,
-                          ModuleHandle* modules,
-                          std::uint32_t size_bytes,
-                          std::uint32_t* bytes_needed) override;
-  std::string ModuleFileName(ProcessHandle process, ModuleHandle module) override;
+  bool ProcessImagePath(ProcessHandle process, std::string& path) override;
   void CloseProcess(ProcessHandle process) override;
 
   void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;

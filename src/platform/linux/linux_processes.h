@@ -11,9 +11,6 @@
 
 namespace launcher {
 
-// The one module a Linux process reports: its main executable.
-inline constexpr ModuleHandle kMainModule = 1;
-
 // Opened processes, each holding the path its executable link had when it was
 // opened. A handle is a slot number with a generation, so a closed handle never
 // reaches the process that later reuses its slot. Not thread-safe: the launcher

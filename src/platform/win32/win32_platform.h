@@ -21,6 +21,7 @@ class Win32Platform : public Platform {
 
   // The ordinal comparison that ignores case, as the file system compares names.
   bool SamePath(const std::string& a, const std::string& b) override;
+  std::string FileSystemName(const std::string& path) override { return Win32FileSystemName(path); }
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
 
@@ -41,14 +42,8 @@ class Win32Platform : public Platform {
   ProcessHandle OpenProcess(std::uint32_t access, std::uint32_t pid) override {
     return Win32OpenProcess(access, pid);
   }
-  bool EnumProcessModules(ProcessHandle process,
-                          ModuleHandle* modules,
-                          std::uint32_t size_bytes,
-                          std::uint32_t* bytes_needed) override {
-    return Win32EnumProcessModules(process, modules, size_bytes, bytes_needed);
-  }
-  std::string ModuleFileName(ProcessHandle process, ModuleHandle module) override {
-    return Win32ModuleFileName(process, module);
+  bool ProcessImagePath(ProcessHandle process, std::string& path) override {
+    return Win32ProcessImagePath(process, path);
   }
   void CloseProcess(ProcessHandle process) override { Win32CloseProcess(process); }
 

@@ -1,7 +1,9 @@
 #include "platform/win32/win32_processes.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/win32/win32_text.h"
@@ -17,13 +19,13 @@ namespace launcher {
 
 namespace {
 
-// Access that protected processes and 32-bit callers of 64-bit processes still get.
-constexpr DWORD kQueryLimited = PROCESS_QUERY_LIMITED_INFORMATION;
-
 // Paths cannot exceed 32767 characters; a buffer this large has room for any.
 constexpr DWORD kLongestPath = 1 << 16;
-// Titles have no such limit; this only stops a title that keeps growing.
-constexpr int kLongestTitle = 1 << 24;
+// Any program can set a title of any length, and the window list reads every
+// window's title at each pass: at most 64 KiB of it is read, as on Linux.
+constexpr int kTitleUnits = 1 << 15;
+// Names of executables kept for the run; a machine runs far fewer distinct ones.
+constexpr std::size_t kMostNames = 1024;
 
 // A handle is (generation << kSlotBits) | (slot + 1): never 0, and stale once
 // its slot has been closed and opened again.
@@ -31,13 +33,8 @@ constexpr unsigned kSlotBits = 16;
 constexpr std::uintptr_t kSlotMask = (std::uintptr_t{1} << kSlotBits) - 1;
 constexpr std::size_t kMaxSlots = kSlotMask;
 
-// An opened process. `by_path` is set once its modules turned out not to be
-// listable and `path` holds its executable's path instead.
 struct Slot {
   HANDLE handle = nullptr;
-  DWORD pid = 0;
-  std::string path;  // keeps its capacity between uses
-  bool by_path = false;
   bool open = false;
   std::uint32_t generation = 0;
 };
@@ -46,7 +43,11 @@ struct Slot {
 // Slots are reused, so the snapshots taken ten times a second allocate nothing.
 std::vector<Slot> g_slots;
 std::vector<std::uint32_t> g_free;
-std::wstring g_path_buffer;  // scratch for path queries
+std::wstring g_path_buffer;   // scratch for path queries
+std::wstring g_title_buffer;  // scratch for titles
+// Each executable's path as the process query gives it, with the file
+// system's name of it: found once, not at every pass.
+std::unordered_map<std::string, std::string> g_names;
 
 // Window handles are 32-bit significant on 64-bit Windows too; the system
 // widens them with the sign.
@@ -68,7 +69,7 @@ Slot* Find(ProcessHandle process) {
   return &slot;
 }
 
-ProcessHandle Keep(HANDLE handle, DWORD pid, std::string* path) {
+ProcessHandle Keep(HANDLE handle) {
   std::uint32_t index = 0;
   if (!g_free.empty()) {
     index = g_free.back();
@@ -83,18 +84,14 @@ ProcessHandle Keep(HANDLE handle, DWORD pid, std::string* path) {
   }
   Slot& slot = g_slots[index];
   slot.handle = handle;
-  slot.pid = pid;
-  slot.by_path = path != nullptr;
-  if (path != nullptr)
-    slot.path.assign(*path);
   slot.open = true;
   return (static_cast<std::uintptr_t>(slot.generation) << kSlotBits) | (index + 1);
 }
 
 // The executable's path of a process that is still running. An ended process
-// whose object lingers (someone holds a handle to it) has no modules; it must
-// not be listed by path as if it still ran. A process that ended with exit
-// code 259 (STILL_ACTIVE) cannot be told from a running one and is listed.
+// whose object lingers (someone holds a handle to it) still answers the
+// query; it must not be listed as if it still ran. A process that ended with
+// exit code 259 (STILL_ACTIVE) cannot be told from a running one and is listed.
 bool QueryRunningPath(HANDLE handle, std::string& path) {
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(handle, &exit_code) || exit_code != STILL_ACTIVE)
@@ -103,6 +100,7 @@ bool QueryRunningPath(HANDLE handle, std::string& path) {
     g_path_buffer.resize(MAX_PATH);
   for (;;) {
     DWORD size = static_cast<DWORD>(g_path_buffer.size());
+    // Flag 0: the Win32 form, with a drive letter or a UNC name.
     if (QueryFullProcessImageNameW(handle, 0, g_path_buffer.data(), &size)) {
       path = ToUtf8(std::wstring_view(g_path_buffer.data(), size));
       return !path.empty();
@@ -113,15 +111,37 @@ bool QueryRunningPath(HANDLE handle, std::string& path) {
   }
 }
 
-// The same for a process of which we know only the id: opened for the limited
-// query, which is granted where more is not.
-bool QueryRunningPath(DWORD pid, std::string& path) {
-  const HANDLE handle = ::OpenProcess(kQueryLimited, FALSE, pid);
-  if (handle == nullptr)
-    return false;
-  const bool found = QueryRunningPath(handle, path);
-  CloseHandle(handle);
-  return found;
+// The name the file has once opened, "\\?\" and "\\?\UNC\" taken off;
+// empty when the file cannot be opened or named.
+std::wstring FinalName(const std::wstring& path) {
+  // No access asked for: naming the file needs none, and security software
+  // sees no read. Folders open only with the backup flag.
+  const HANDLE file =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return {};
+  std::wstring name(MAX_PATH, L'\0');
+  DWORD n = 0;
+  for (;;) {
+    n = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    // Too small a buffer answers the room needed, the terminator included.
+    if (n < name.size() || n > kLongestPath)
+      break;
+    name.resize(n);
+  }
+  CloseHandle(file);
+  if (n == 0 || n >= name.size())
+    return {};
+  name.resize(n);
+  constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
+  constexpr std::wstring_view kLocal = L"\\\\?\\";
+  if (name.starts_with(kUnc))
+    return L"\\\\" + name.substr(kUnc.size());
+  if (name.starts_with(kLocal))
+    return name.substr(kLocal.size());
+  return name;
 }
 
 struct WindowVisit {
@@ -153,82 +173,31 @@ bool Win32EnumProcesses(std::uint32_t* ids,
   return true;
 }
 
-// When the access asked for is denied (protected processes, other users'
-// processes), the process is opened again for the limited query only and
-// handed out by its executable's path, so it is listed instead of dropped.
 ProcessHandle Win32OpenProcess(std::uint32_t access, std::uint32_t pid) {
-  if (const HANDLE handle = ::OpenProcess(access, FALSE, pid))
-    return Keep(handle, pid, nullptr);
-  // Any other failure (the process has ended, a bad id) ends the lookup.
-  if (GetLastError() != ERROR_ACCESS_DENIED || access == kQueryLimited)
-    return 0;
-  const HANDLE limited = ::OpenProcess(kQueryLimited, FALSE, pid);
-  if (limited == nullptr)
-    return 0;
-  std::string path;
-  if (!QueryRunningPath(limited, path)) {
-    CloseHandle(limited);
-    return 0;
-  }
-  return Keep(limited, pid, &path);
+  const HANDLE handle = ::OpenProcess(access, FALSE, pid);
+  return handle == nullptr ? 0 : Keep(handle);
 }
 
-// A 32-bit process cannot list the modules of a 64-bit one (Windows fails with
-// error 299, Wine with 998), yet the launcher must still recognise a 64-bit
-// application by its path. So a failed listing falls back to the executable's
-// path, and the process reports one module, kPathOnlyModule, which stands for
-// it. The path is asked of the handle we have, or of one opened for the
-// limited query when ours lacks the right.
-bool Win32EnumProcessModules(ProcessHandle process,
-                             ModuleHandle* modules,
-                             std::uint32_t size_bytes,
-                             std::uint32_t* bytes_needed) {
-  static_assert(sizeof(HMODULE) == sizeof(ModuleHandle));
-  Slot* slot = Find(process);
-  if (slot == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  if (!slot->by_path) {
-    DWORD needed = 0;
-    if (EnumProcessModules(slot->handle, reinterpret_cast<HMODULE*>(modules), size_bytes,
-                           &needed)) {
-      *bytes_needed = needed;
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (!QueryRunningPath(slot->handle, slot->path) && !QueryRunningPath(slot->pid, slot->path)) {
-      SetLastError(error);
-      return false;
-    }
-    slot->by_path = true;
-  }
-  *bytes_needed = sizeof(ModuleHandle);
-  if (size_bytes >= sizeof(ModuleHandle))
-    modules[0] = kPathOnlyModule;
-  return true;
+std::string Win32FileSystemName(const std::string& path) {
+  const std::wstring name = FinalName(ToWide(path));
+  std::string found = name.empty() ? std::string() : ToUtf8(name);
+  return found.empty() ? path : found;
 }
 
-std::string Win32ModuleFileName(ProcessHandle process, ModuleHandle module) {
+bool Win32ProcessImagePath(ProcessHandle process, std::string& path) {
   const Slot* slot = Find(process);
-  if (slot == nullptr)
-    return {};
-  if (slot->by_path && module == kPathOnlyModule)
-    return slot->path;
-  if (g_path_buffer.size() < MAX_PATH)
-    g_path_buffer.resize(MAX_PATH);
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(g_path_buffer.size());
-    const DWORD n = GetModuleFileNameExW(slot->handle, reinterpret_cast<HMODULE>(module),
-                                         g_path_buffer.data(), size);
-    if (n == 0)
-      return {};
-    // A full buffer may hold a cut path (systems differ on whether the count
-    // then includes the terminator): ask again with more room.
-    if (n < size - 1 || size >= kLongestPath)
-      return ToUtf8(std::wstring_view(g_path_buffer.data(), n < size ? n : size));
-    g_path_buffer.resize(g_path_buffer.size() * 2);
+  if (slot == nullptr || !QueryRunningPath(slot->handle, path))
+    return false;
+  // The process query keeps the spelling the program was started with (a
+  // short name stays short); the file system's own name is what compares.
+  auto known = g_names.find(path);
+  if (known == g_names.end()) {
+    if (g_names.size() >= kMostNames)
+      g_names.clear();
+    known = g_names.emplace(path, Win32FileSystemName(path)).first;
   }
+  path.assign(known->second);
+  return true;
 }
 
 void Win32CloseProcess(ProcessHandle process) {
@@ -238,8 +207,6 @@ void Win32CloseProcess(ProcessHandle process) {
   CloseHandle(slot->handle);
   slot->handle = nullptr;
   slot->open = false;
-  slot->by_path = false;
-  slot->path.clear();
   // Generations wrap within what a handle can carry.
   slot->generation =
       (slot->generation + 1) & static_cast<std::uint32_t>(~std::uintptr_t{0} >> kSlotBits);
@@ -283,18 +250,18 @@ std::string Win32GetWindowText(WindowHandle window) {
   const int length = GetWindowTextLengthW(hwnd);
   if (length <= 0)
     return {};
-  // One spare character beyond the terminator: a title that fills the buffer
-  // has grown since its length was asked, and is asked again with more room.
-  std::wstring buffer(static_cast<std::size_t>(length) + 2, L'\0');
-  for (;;) {
-    const int size = static_cast<int>(buffer.size());
-    const int n = GetWindowTextW(hwnd, buffer.data(), size);
-    if (n <= 0)
-      return {};
-    if (n < size - 1 || size >= kLongestTitle)
-      return ToUtf8(std::wstring_view(buffer.data(), static_cast<std::size_t>(n)));
-    buffer.resize(buffer.size() * 2);
-  }
+  // A title that grew since its length was asked is cut at the room given:
+  // only whether there is one matters.
+  const int room = std::min(length, kTitleUnits) + 1;
+  if (g_title_buffer.size() < static_cast<std::size_t>(room))
+    g_title_buffer.resize(static_cast<std::size_t>(room));
+  int n = GetWindowTextW(hwnd, g_title_buffer.data(), room);
+  if (n <= 0)
+    return {};
+  // Never half a character: a surrogate pair cut at the bound goes whole.
+  if (n == kTitleUnits && IS_HIGH_SURROGATE(g_title_buffer[static_cast<std::size_t>(n) - 1]))
+    --n;
+  return ToUtf8(std::wstring_view(g_title_buffer.data(), static_cast<std::size_t>(n)));
 }
 
 std::uint32_t Win32GetWindowProcessId(WindowHandle window) {

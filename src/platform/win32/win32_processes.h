@@ -1,5 +1,5 @@
-// The process and window services of the Windows backend: psapi process
-// listings, user32 top-level windows, the tick clock and sleeping. Free of
+// The process and window services of the Windows backend: process
+// listings and image paths, user32 top-level windows, the tick clock and sleeping. Free of
 // <windows.h>, so that including it renames nothing.
 #pragma once
 
@@ -12,31 +12,23 @@
 
 namespace launcher {
 
-// The one module reported for a process whose modules cannot be listed but
-// whose executable's path is known; see Win32EnumProcessModules.
-inline constexpr ModuleHandle kPathOnlyModule = 1;
-
 // psapi EnumProcesses.
 bool Win32EnumProcesses(std::uint32_t* ids,
                         std::uint32_t size_bytes,
                         std::uint32_t* bytes_returned);
 
-// Opens `pid` with `access`. When that is denied, opens it for the limited
-// query alone and keeps the executable's path, so that protected processes are
-// listed by path. 0 when the process cannot be opened at all.
+// Opens `pid` with `access` alone; 0 when the process cannot be opened so.
 ProcessHandle Win32OpenProcess(std::uint32_t access, std::uint32_t pid);
 
-// psapi EnumProcessModules. Where the modules cannot be listed (a 64-bit
-// process seen from a 32-bit one, a process opened for the limited query
-// only), succeeds with the single module kPathOnlyModule whose file name is the
-// executable's path, if that path can be had.
-bool Win32EnumProcessModules(ProcessHandle process,
-                             ModuleHandle* modules,
-                             std::uint32_t size_bytes,
-                             std::uint32_t* bytes_needed);
+// The name of the file at `path` once opened (GetFinalPathNameByHandleW,
+// without the "\\?\" prefix): substituted and mapped drives, links and
+// short names resolved. `path` itself when it cannot be opened.
+std::string Win32FileSystemName(const std::string& path);
 
-// The full path of `module`, never cut short; empty when the query fails.
-std::string Win32ModuleFileName(ProcessHandle process, ModuleHandle module);
+// The path of the file a still-running process runs (QueryFullProcessImageNameW),
+// as Win32FileSystemName names it; false for an ended process, and where the
+// handle lacks the limited query right.
+bool Win32ProcessImagePath(ProcessHandle process, std::string& path);
 
 // Closes a handle of Win32OpenProcess; 0 and stale handles are ignored.
 void Win32CloseProcess(ProcessHandle process);
@@ -53,7 +45,8 @@ bool Win32IsWindowVisible(WindowHandle window);
 WindowHandle Win32GetParent(WindowHandle window);
 WindowHandle Win32GetOwner(WindowHandle window);
 std::uint32_t Win32GetExStyle(WindowHandle window);
-// The title, never cut short; empty for none.
+// The title, at most its first 32,768 UTF-16 units (64 KiB) and never half a
+// character; empty for none.
 std::string Win32GetWindowText(WindowHandle window);
 // The id of the process that created the window; 0 when unknown.
 std::uint32_t Win32GetWindowProcessId(WindowHandle window);

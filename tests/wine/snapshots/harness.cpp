@@ -1,7 +1,7 @@
 // Runs the Windows process and window services against real processes and
-// windows: its own process, children it starts, a module whose path is longer
-// than 260 characters, windows of every kind the window filter tells apart,
-// and processes whose modules cannot be listed or that refuse to be opened.
+// windows: its own process, children it starts (one by its short name), a file
+// whose path is longer than 260 characters, windows of every kind the window
+// filter tells apart, and processes that grant the limited query alone.
 // Exit code 0 when every check held.
 //
 //   harness.exe [P W]           the checks, with P process and W window
@@ -100,25 +100,16 @@ bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
 struct Lookup {
   bool opened = false;
   bool listed = false;
-  bool by_path = false;
   std::string path;
 };
 
-Lookup LookUp(std::uint32_t pid, std::uint32_t access = 0x410) {
+Lookup LookUp(std::uint32_t pid, std::uint32_t access = PROCESS_QUERY_LIMITED_INFORMATION) {
   Lookup result;
   const ProcessHandle handle = Win32OpenProcess(access, pid);
   if (handle == 0)
     return result;
   result.opened = true;
-  std::vector<ModuleHandle> modules(1024, 0);
-  const std::uint32_t capacity = 1024 * sizeof(ModuleHandle);
-  std::uint32_t needed = 0;
-  Win32EnumProcessModules(handle, modules.data(), capacity, &needed);
-  if (Win32EnumProcessModules(handle, modules.data(), std::min(needed, capacity), &needed)) {
-    result.listed = true;
-    result.by_path = modules[0] == kPathOnlyModule;
-    result.path = Win32ModuleFileName(handle, modules[0]);
-  }
+  result.listed = Win32ProcessImagePath(handle, result.path);
   Win32CloseProcess(handle);
   return result;
 }
@@ -247,84 +238,120 @@ void TestProcessIds(DWORD child) {
   CHECK(one[0] != 0);
 }
 
-void TestLookups(const std::string& own_path, DWORD child, const std::string& child_path) {
-  std::printf("== lookups\n");
-  const Lookup self = LookUp(GetCurrentProcessId());
-  std::printf("note: own path %s\n", self.path.c_str());
-  CHECK(self.listed && !self.by_path);
-  CHECK(SamePath(self.path, own_path));
-
-  const Lookup other = LookUp(child);
-  std::printf("note: child path (%zu bytes) %s\n", other.path.size(), other.path.c_str());
-  CHECK(other.listed && !other.by_path);
-  CHECK(SamePath(other.path, child_path));
-
-  // The main module comes first; an empty buffer still learns the room needed.
-  const ProcessHandle handle = Win32OpenProcess(0x410, GetCurrentProcessId());
-  CHECK(handle != 0);
-  std::uint32_t needed = 0;
-  CHECK(Win32EnumProcessModules(handle, nullptr, 0, &needed));
-  CHECK(needed >= 2 * sizeof(ModuleHandle) && needed % sizeof(ModuleHandle) == 0);
-  std::vector<ModuleHandle> modules(needed / sizeof(ModuleHandle), 0);
-  CHECK(Win32EnumProcessModules(handle, modules.data(), needed, &needed));
-  CHECK(modules[0] == reinterpret_cast<ModuleHandle>(GetModuleHandleW(nullptr)));
-  CHECK(Lower(Win32ModuleFileName(handle, modules[1])).find("ntdll") != std::string::npos);
-  CHECK(Win32OpenProcessCount() == 1);
-  Win32CloseProcess(handle);
-  CHECK(Win32OpenProcessCount() == 0);
-
-  // A closed handle answers nothing, even once its slot is in use again.
-  const ProcessHandle reused = Win32OpenProcess(0x410, GetCurrentProcessId());
-  CHECK(reused != 0 && reused != handle);
-  CHECK(!Win32EnumProcessModules(handle, modules.data(), needed, &needed));
-  CHECK(Win32ModuleFileName(handle, modules[0]).empty());
-  Win32CloseProcess(handle);
-  CHECK(Win32OpenProcessCount() == 1);
-  CHECK(!Win32ModuleFileName(reused, modules[0]).empty());
-  Win32CloseProcess(reused);
-  Win32CloseProcess(0);
-  CHECK(Win32OpenProcessCount() == 0);
-
-  CHECK(Win32OpenProcess(0x410, 0) == 0);
-  CHECK(Win32OpenProcess(0x410, 0x7ffffff0) == 0);
-}
-
-// What the system says to a module listing, with no fallback in the way.
-void DescribeRawListing(const char* what, DWORD access, DWORD pid) {
+// What the system says to the path query, with nothing of ours in the way.
+void DescribeRawQuery(const char* what, DWORD access, DWORD pid) {
   const HANDLE handle = ::OpenProcess(access, FALSE, pid);
   if (handle == nullptr) {
     std::printf("note: %s: OpenProcess(0x%lx) fails with %lu\n", what, access, GetLastError());
     return;
   }
-  HMODULE module = nullptr;
-  DWORD needed = 0;
-  const BOOL listed = K32EnumProcessModules(handle, &module, sizeof module, &needed);
-  std::printf("note: %s: OpenProcess(0x%lx) works, EnumProcessModules %s (error %lu)\n", what,
-              access, listed ? "works" : "fails", listed ? 0 : GetLastError());
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = MAX_PATH * 4;
+  const BOOL found = QueryFullProcessImageNameW(handle, 0, path, &size);
+  std::printf("note: %s: OpenProcess(0x%lx) works, QueryFullProcessImageNameW %s (error %lu)\n",
+              what, access, found ? "works" : "fails", found ? 0 : GetLastError());
   CloseHandle(handle);
 }
 
-// A module whose path is longer than 260 characters. Wine 8 starts no program
-// from such a path (CreateProcessW fails with error 2), so it is loaded here
-// as a module of our own.
-void TestLongModulePath(const std::wstring& own) {
-  std::printf("== long module path\n");
+void TestLookups(const std::string& own_path, DWORD child, const std::string& child_path) {
+  std::printf("== lookups\n");
+  const Lookup self = LookUp(GetCurrentProcessId());
+  std::printf("note: own path %s\n", self.path.c_str());
+  CHECK(self.listed);
+  CHECK(SamePath(self.path, own_path));
+
+  const Lookup other = LookUp(child);
+  std::printf("note: child path (%zu bytes) %s\n", other.path.size(), other.path.c_str());
+  CHECK(other.listed);
+  CHECK(SamePath(other.path, child_path));
+
+  const ProcessHandle handle = Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, child);
+  CHECK(handle != 0);
+  CHECK(Win32OpenProcessCount() == 1);
+  Win32CloseProcess(handle);
+  CHECK(Win32OpenProcessCount() == 0);
+
+  // A closed handle answers nothing, even once its slot is in use again.
+  const ProcessHandle reused = Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, child);
+  CHECK(reused != 0 && reused != handle);
+  std::string path = "untouched";
+  CHECK(!Win32ProcessImagePath(handle, path) && path == "untouched");
+  Win32CloseProcess(handle);
+  CHECK(Win32OpenProcessCount() == 1);
+  CHECK(Win32ProcessImagePath(reused, path) && SamePath(path, child_path));
+  Win32CloseProcess(reused);
+  Win32CloseProcess(0);
+  CHECK(Win32OpenProcessCount() == 0);
+
+  CHECK(Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, 0) == 0);
+  CHECK(Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, 0x7ffffff0) == 0);
+}
+
+// A file whose path is longer than 260 characters is named whole. Wine 8
+// starts no program from such a path (CreateProcessW fails with error 2), so
+// only the file's name is asked.
+void TestLongFileName(const std::wstring& own) {
+  std::printf("== long file name\n");
   const std::wstring path = LongPathCopy(own);
   CHECK(path.size() > 300);
-  const HMODULE module = LoadLibraryW((L"\\\\?\\" + path).c_str());
-  if (module == nullptr) {
-    Note("the long copy does not load: " + std::to_string(GetLastError()));
-    CHECK(module != nullptr);
-    return;
+  const std::string given = Utf8(L"\\\\?\\" + path);
+  const std::string name = Win32FileSystemName(given);
+  std::printf("note: long file name (%zu bytes) %s\n", name.size(), name.c_str());
+  // Wine 8 names no file past MAX_PATH (error 234 whatever the room): the
+  // path comes back as given, never cut short.
+  if (name == given)
+    Note("this system does not name a file whose path is longer than 260 characters");
+  CHECK(SamePath(name, Utf8(path)) || name == given);
+}
+
+// One spelling for a file reached by other names: its 8.3 short name, and a
+// drive letter substituted for its folder where the system lets us make one.
+void TestOtherSpellings(const std::wstring& own) {
+  std::printf("== other spellings of one file\n");
+  const std::wstring folder = own.substr(0, own.find_last_of(L'\\')) + L"\\Spelled Long Folder";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring exe = folder + L"\\spelled long child.exe";
+  CHECK(CopyFileW(own.c_str(), exe.c_str(), FALSE));
+  const std::string long_name = Win32FileSystemName(Utf8(exe));
+  CHECK(SamePath(long_name, Utf8(exe)));
+
+  std::wstring short_exe(MAX_PATH, L'\0');
+  const DWORD n = GetShortPathNameW(exe.c_str(), short_exe.data(), MAX_PATH);
+  short_exe.resize(n < MAX_PATH ? n : 0);
+  Note("short name: " + Utf8(short_exe));
+  CHECK(!short_exe.empty() && !SamePath(Utf8(short_exe), Utf8(exe)));
+  CHECK(Win32FileSystemName(Utf8(short_exe)) == long_name);
+  PROCESS_INFORMATION child = Start(short_exe, L"child \"Short\"");
+  CHECK(child.hProcess != nullptr);
+  if (child.hProcess != nullptr) {
+    Sleep(300);
+    DescribeRawQuery("child started by its short name", PROCESS_QUERY_LIMITED_INFORMATION,
+                     child.dwProcessId);
+    const HANDLE raw = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.dwProcessId);
+    wchar_t image[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    if (raw != nullptr && QueryFullProcessImageNameW(raw, 0, image, &size))
+      Note("its image path as the system gives it: " + Utf8(std::wstring(image, size)));
+    if (raw != nullptr)
+      CloseHandle(raw);
+    const Lookup lookup = LookUp(child.dwProcessId);
+    CHECK(lookup.listed && lookup.path == long_name);
+    Stop(child);
   }
-  const ProcessHandle handle = Win32OpenProcess(0x410, GetCurrentProcessId());
-  std::string found = Win32ModuleFileName(handle, reinterpret_cast<ModuleHandle>(module));
-  Win32CloseProcess(handle);
-  std::printf("note: long module path (%zu bytes) %s\n", found.size(), found.c_str());
-  if (found.rfind("\\\\?\\", 0) == 0)
-    found.erase(0, 4);
-  CHECK(SamePath(found, Utf8(path)));
-  FreeLibrary(module);
+
+  // subst makes its drive with DefineDosDeviceW.
+  // Wine 8 names the file under the substituted drive itself, where Windows
+  // names the drive it stands for: only the answer is shown here.
+  if (DefineDosDeviceW(0, L"Q:", folder.c_str())) {
+    const std::string name = Win32FileSystemName("Q:\\spelled long child.exe");
+    Note("through the substituted drive Q: " + name +
+         (name == long_name ? " (resolved)" : " (not resolved by this system)"));
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", folder.c_str());
+  } else {
+    Note("no substituted drive here: DefineDosDeviceW fails with " +
+         std::to_string(GetLastError()));
+  }
+  CHECK(Win32FileSystemName("C:\\no such folder\\q.exe") == "C:\\no such folder\\q.exe");
 }
 
 void TestEndedProcess(const std::wstring& own) {
@@ -332,7 +359,7 @@ void TestEndedProcess(const std::wstring& own) {
   PROCESS_INFORMATION ended = Start(own, L"exit");
   CHECK(ended.hProcess != nullptr);
   WaitForSingleObject(ended.hProcess, 10000);
-  DescribeRawListing("ended child", 0x410, ended.dwProcessId);
+  DescribeRawQuery("ended child", PROCESS_QUERY_LIMITED_INFORMATION, ended.dwProcessId);
   const bool still_listed = Contains(ListIds(), ended.dwProcessId);
   Note(std::string("the ended child is ") + (still_listed ? "still" : "no longer") +
        " in the id list");
@@ -343,49 +370,20 @@ void TestEndedProcess(const std::wstring& own) {
   CHECK(Win32OpenProcessCount() == 0);
 }
 
-void TestFallbacks(const std::wstring& own, DWORD child, const std::string& child_path) {
-  std::printf("== fallbacks\n");
-  // Opened for the limited query only, the process's memory cannot be read,
-  // as for a 64-bit process seen from a 32-bit one.
-  DescribeRawListing("limited handle", PROCESS_QUERY_LIMITED_INFORMATION, child);
-  const Lookup limited = LookUp(child, PROCESS_QUERY_LIMITED_INFORMATION);
-  CHECK(limited.listed && limited.by_path);
-  CHECK(SamePath(limited.path, child_path));
-  {
-    const ProcessHandle handle = Win32OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, child);
-    ModuleHandle modules[4] = {0, 0, 0, 0};
-    std::uint32_t needed = 0;
-    CHECK(Win32EnumProcessModules(handle, modules, sizeof modules, &needed));
-    CHECK(needed == sizeof(ModuleHandle) && modules[0] == kPathOnlyModule && modules[1] == 0);
-    CHECK(Win32ModuleFileName(handle, kPathOnlyModule) == limited.path);
-    // Other modules of a path-only process are not known.
-    CHECK(Win32ModuleFileName(handle, 0x400000).empty());
+void TestLeastAccess(const std::wstring& own, DWORD child) {
+  std::printf("== the limited query alone\n");
+  // A handle without the query right gets no path.
+  DescribeRawQuery("synchronize-only handle", SYNCHRONIZE, child);
+  if (const ProcessHandle handle = Win32OpenProcess(SYNCHRONIZE, child)) {
+    std::string path;
+    CHECK(!Win32ProcessImagePath(handle, path));
     Win32CloseProcess(handle);
-  }
-
-  // Neither the path nor the modules of a process with no query right at all.
-  DescribeRawListing("synchronize-only handle", SYNCHRONIZE, child);
-  {
-    const ProcessHandle handle = Win32OpenProcess(SYNCHRONIZE, child);
-    Note(std::string("a SYNCHRONIZE-only open ") + (handle ? "works" : "fails"));
-    if (handle != 0) {
-      // The fallback opens the process again for the limited query.
-      ModuleHandle module = 0;
-      std::uint32_t needed = 0;
-      CHECK(Win32EnumProcessModules(handle, &module, sizeof module, &needed));
-      CHECK(module == kPathOnlyModule);
-      CHECK(SamePath(Win32ModuleFileName(handle, module), child_path));
-      Win32CloseProcess(handle);
-    }
   }
 
   // A child created suspended: its loader has not run yet.
   PROCESS_INFORMATION suspended = Start(own, L"exit", CREATE_SUSPENDED);
   CHECK(suspended.hProcess != nullptr);
-  DescribeRawListing("suspended child", 0x410, suspended.dwProcessId);
   const Lookup early = LookUp(suspended.dwProcessId);
-  Note(std::string("suspended child listed ") + (early.by_path ? "by path" : "by modules") + ": " +
-       early.path);
   CHECK(early.listed && SamePath(early.path, Utf8(own)));
   Stop(suspended);
 
@@ -401,20 +399,9 @@ void TestFallbacks(const std::wstring& own, DWORD child, const std::string& chil
   LocalFree(security.lpSecurityDescriptor);
   CHECK(guarded.hProcess != nullptr);
   Sleep(300);
-  const HANDLE raw = ::OpenProcess(0x410, FALSE, guarded.dwProcessId);
-  const DWORD raw_error = raw == nullptr ? GetLastError() : 0;
-  if (raw != nullptr) {
-    Note(
-        "the guarded child opens with 0x410 all the same: this system ignores its security, "
-        "so the open fallback is not exercised here");
-    CloseHandle(raw);
-  } else {
-    Note("the guarded child refuses 0x410 with error " + std::to_string(raw_error));
-  }
+  DescribeRawQuery("guarded child", 0x410, guarded.dwProcessId);
   const Lookup guarded_lookup = LookUp(guarded.dwProcessId);
   CHECK(guarded_lookup.listed && SamePath(guarded_lookup.path, Utf8(own)));
-  if (raw == nullptr)
-    CHECK(guarded_lookup.by_path);
   Stop(guarded);
   CHECK(Win32OpenProcessCount() == 0);
 }
@@ -503,7 +490,11 @@ void TestWindows(DWORD child, const std::wstring& child_title) {
   while (long_title.size() < 1000)
     long_title += L"0123456789";
   const HWND long_titled = Create(long_title, visible);
+  // Past the bound of 32,768 units, and a pair of surrogates across it.
+  const HWND huge_titled = Create(std::wstring(100000, L'x'), visible);
+  const HWND split_titled = Create(std::wstring(32767, L'y') + L"\U0001F600z", visible);
   CHECK(plain && hidden && tool && owned_app && owned && inner && untitled && long_titled);
+  CHECK(huge_titled && split_titled);
   PumpMessages();
 
   const std::vector<WindowHandle> windows = TopLevelWindows();
@@ -528,6 +519,8 @@ void TestWindows(DWORD child, const std::wstring& child_title) {
   CHECK(Win32GetWindowText(H(untitled)).empty());
   CHECK(Win32GetWindowText(H(long_titled)) == Utf8(long_title));
   CHECK(Win32GetWindowText(H(long_titled)).size() > 1000);
+  CHECK(Win32GetWindowText(H(huge_titled)) == std::string(32768, 'x'));
+  CHECK(Win32GetWindowText(H(split_titled)) == std::string(32767, 'y'));
   CHECK(Win32GetWindowProcessId(H(plain)) == GetCurrentProcessId());
 
   // The child's window, with its process.
@@ -571,7 +564,8 @@ void TestWindows(DWORD child, const std::wstring& child_title) {
   CHECK(Win32GetParent(gone) == 0 && Win32GetOwner(gone) == 0);
   CHECK(!Has(TopLevelWindows(), hidden));
 
-  for (const HWND window : {owned_app, owned, plain, tool, untitled, long_titled})
+  for (const HWND window :
+       {owned_app, owned, plain, tool, untitled, long_titled, huge_titled, split_titled})
     DestroyWindow(window);
 }
 
@@ -649,9 +643,10 @@ int wmain(int argc, wchar_t** argv) {
 
   TestProcessIds(child.dwProcessId);
   TestLookups(Utf8(own), child.dwProcessId, Utf8(child_exe));
-  TestLongModulePath(own);
+  TestLongFileName(own);
+  TestOtherSpellings(own);
   TestEndedProcess(own);
-  TestFallbacks(own, child.dwProcessId, Utf8(child_exe));
+  TestLeastAccess(own, child.dwProcessId);
   TestWindows(child.dwProcessId, child_title);
   TestClock();
   TestSamePath();
