@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/linux_layer_shell.h"
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_toolkit.h"
 #include "platform/runtime_error.h"
@@ -68,6 +69,7 @@ class GtkForm : public Form {
  public:
   explicit GtkForm(FormEvents& events) : events_(events), tk_(EnsureGtk()) {
     window_ = tk_.gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    MakeLayerSurface(GTK_WINDOW(window_));
     tk_.gtk.gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
     tk_.gtk.gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     tk_.gtk.gtk_window_set_type_hint(GTK_WINDOW(window_), SplashTypeHint(tk_));
