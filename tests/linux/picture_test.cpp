@@ -64,7 +64,7 @@ TEST_P(LinuxPicture, DecodesWholeOrIsRefused) {
       if (setgid(65534) != 0 || setuid(65534) != 0)
         _exit(255);
       try {
-        LoadGdkPicture(path);
+        LoadGdkPicture(path, 1);
         _exit(0);
       } catch (const RuntimeError& e) {
         _exit(e.number() % 256);
@@ -78,7 +78,7 @@ TEST_P(LinuxPicture, DecodesWholeOrIsRefused) {
     return;
   }
   try {
-    const auto picture = LoadGdkPicture(path);
+    const auto picture = LoadGdkPicture(path, 1);
     width = picture->width();
     height = picture->height();
   } catch (const RuntimeError& e) {
