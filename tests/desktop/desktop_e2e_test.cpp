@@ -700,14 +700,26 @@ TEST_P(DesktopErrorBox, ComesUpReadableAndIsDismissed) {
       if (!box)
         std::this_thread::sleep_for(100ms);
     }
+    // The box takes the focus, the compositor may take a moment to give it.
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         box && !box->focused && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(100ms);
+      for (const Toplevel& t : session.Windows().value_or(std::vector<Toplevel>{}))
+        if (t.pid == launcher->pid() && t.title == kBoxTitle)
+          box = t;
+    }
     session.Screenshot(kArtefacts + "/" + name + ".png");
     ASSERT_TRUE(box) << "no window titled \"" << kBoxTitle << "\" of the launcher; it said:\n"
                      << launcher->Output();
+    EXPECT_TRUE(box->focused) << "the box did not take the focus";
   }
   // Its text through the accessibility service, then its OK button.
   const Captured read =
       session.Run({DIALOG_READER_BINARY, std::to_string(launcher->pid()), "20000", "--press"}, 30s);
-  Report(name + ": " + (box ? "box " + Describe(box->outer) : std::string("box not listed")) +
+  Report(name + ": " +
+         (box ? "box " + Describe(box->outer) + (box->x11 ? " x11" : " wayland") +
+                    (box->focused ? " focused" : " not focused")
+              : std::string("box not listed")) +
          "; AT-SPI: " + read.output);
   EXPECT_EQ(read.exit_code, 0) << "AT-SPI found no dialog of the launcher: " << read.output;
   EXPECT_NE(read.output.find("label=QUARVENlauncher was unable to start correctly."),
