@@ -10,6 +10,7 @@
 #include <string>
 
 // GTK's own name for its window; its headers stay out of the entry point.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name is GTK's
 using GtkWindow = struct _GtkWindow;
 
 namespace launcher {
