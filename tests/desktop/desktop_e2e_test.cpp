@@ -385,13 +385,9 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   figures << c.name << ": exit=" << (code ? std::to_string(*code) : "killed after 20 s")
           << " window->exit="
           << (window_ms ? std::to_string(ended - *window_ms) + " ms" : std::string("no window"));
-  if (layer_shot) {
-    splash_content = layer_shot->frame;
-    figures << " splash on the layer " << Describe(layer_shot->frame) << " over the application at "
-            << Describe(layer_shot->app) << " centre offset ("
-            << splash_content->x + splash_content->width / 2.0 - kScreenW / 2.0 << ","
-            << splash_content->y + splash_content->height / 2.0 - kScreenH / 2.0 << ")";
-  } else if (splash_content) {
+  if (layer_shot)
+    splash_content = splash_outer = layer_shot->frame;
+  if (splash_content) {
     figures << " splash content " << Describe(*splash_content) << " outer "
             << Describe(*splash_outer) << " centre offset ("
             << splash_content->x + splash_content->width / 2.0 - kScreenW / 2.0 << ","
