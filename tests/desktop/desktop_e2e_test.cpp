@@ -5,9 +5,13 @@
 // had the keyboard focus at the end. Each run's figures go to standard output
 // and to desktop/report.txt under the build folder.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -161,6 +165,76 @@ class Installation {
   InstallDir dir_{"Quarven App"};
 };
 
+// Where the compositor offers layer shell, the splash is no toplevel it
+// lists: the screen itself shows it.
+bool SplashOnLayer(Compositor kind) {
+  return kind == Compositor::kSway;
+}
+
+// The splash's outline in a capture: its top and bottom edges are runs of
+// the frame's grey far longer than any text's.
+std::optional<Box> FindSplashFrame(const DesktopSession::Pixels& p) {
+  const auto grey = [&](int x, int y) {
+    const auto* c =
+        reinterpret_cast<const unsigned char*>(&p.rgb[(std::size_t{1} * y * p.width + x) * 3]);
+    return c[0] == 160 && c[1] == 160 && c[2] == 160;
+  };
+  std::optional<Box> box;
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0, run = 0; x <= p.width; ++x) {
+      if (x < p.width && grey(x, y)) {
+        ++run;
+        continue;
+      }
+      if (run >= 100) {
+        if (!box)
+          box = Box{x - run, y, run, 1};
+        else if (box->x == x - run && box->width == run)
+          box->height = y - box->y + 1;
+      }
+      run = 0;
+    }
+  }
+  return box;
+}
+
+// A capture of the splash while the application's window lay under it.
+struct SplashShot {
+  Box frame;
+  Box app;  // the application's window, in the capture's pixels
+  pid_t app_pid = 0;
+};
+
+// Captures the screen once the application's window covers the middle of it
+// and the splash is there; what was found, saved for a person to look at.
+std::optional<SplashShot> ShootSplash(const DesktopSession& session,
+                                      const std::function<bool(const Toplevel&)>& is_app,
+                                      int scale,
+                                      const std::string& path) {
+  const auto windows = session.Windows();
+  const Toplevel* app = nullptr;
+  for (const Toplevel& t : windows.value_or(std::vector<Toplevel>{}))
+    if (is_app(t) && t.content.width > 0 && t.content.height > 0)
+      app = &t;
+  if (app == nullptr)
+    return std::nullopt;
+  const Box under{app->content.x * scale, app->content.y * scale, app->content.width * scale,
+                  app->content.height * scale};
+  const DesktopSession::Pixels pixels = session.Capture();
+  const auto frame = FindSplashFrame(pixels);
+  if (!frame)
+    return std::nullopt;
+  std::ofstream(path, std::ios::binary) << "P6\n"
+                                        << pixels.width << " " << pixels.height << "\n255\n"
+                                        << pixels.rgb;
+  return SplashShot{*frame, under, app->pid};
+}
+
+// Whole, the outline over part of a window shows the splash above it there.
+bool Overlap(const Box& a, const Box& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
 struct Case {
   const char* name;
   Compositor compositor;
@@ -211,10 +285,13 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   std::vector<Sample> samples;
   const auto started = std::chrono::steady_clock::now();
   bool shot_taken = false;
+  std::optional<SplashShot> layer_shot;
   while (launcher->Running() && std::chrono::steady_clock::now() - started < kLauncherBound) {
     const std::int64_t at = WallMs();
     if (auto windows = session.Windows()) {
       samples.push_back({at, std::move(*windows)});
+      if (SplashOnLayer(c.compositor) && !layer_shot && Find(samples.back(), is_app))
+        layer_shot = ShootSplash(session, is_app, 1, shots + "-splash.ppm");
       if (!shot_taken && Find(samples.back(), is_splash) && Find(samples.back(), is_app))
         shot_taken = session.Screenshot(shots + "-splash.png");
     } else {
@@ -247,7 +324,14 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     samples.push_back(*last);
   SaveViews(shots + "-views.txt", samples);
   const std::string output = launcher->Output();
-  launcher->StopGroup();  // the probe lives on in the launcher's group
+  launcher->StopGroup();
+  // The application has a process group of its own: its window would share
+  // the screen with the next case's.
+  for (const Sample& s : samples)
+    if (const Toplevel* app = Find(s, is_app); app != nullptr && app->pid > 0) {
+      kill(app->pid, SIGTERM);
+      break;
+    }
 
   // The figures, for the report.
   std::vector<Trace> traces;
@@ -301,6 +385,8 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
   figures << c.name << ": exit=" << (code ? std::to_string(*code) : "killed after 20 s")
           << " window->exit="
           << (window_ms ? std::to_string(ended - *window_ms) + " ms" : std::string("no window"));
+  if (layer_shot)
+    splash_content = splash_outer = layer_shot->frame;
   if (splash_content) {
     figures << " splash content " << Describe(*splash_content) << " outer "
             << Describe(*splash_outer) << " centre offset ("
@@ -365,18 +451,27 @@ TEST_P(DesktopLaunch, WindowSplashFocusAndTrace) {
     // where the splash went and what lay above what.
     return;
   }
-  ASSERT_TRUE(splash_content) << "the compositor never listed the splash";
+  ASSERT_TRUE(splash_content) << (SplashOnLayer(c.compositor)
+                                      ? "no capture showed the splash while the application's "
+                                        "window was there"
+                                      : "the compositor never listed the splash");
   EXPECT_EQ(splash_content->width, 277);
   EXPECT_EQ(splash_content->height, 85);
   EXPECT_NEAR(splash_content->x + splash_content->width / 2.0, kScreenW / 2.0, 2.0);
   EXPECT_NEAR(splash_content->y + splash_content->height / 2.0, kScreenH / 2.0, 2.0);
-  EXPECT_EQ(*splash_outer, *splash_content) << "a title bar or border around the splash";
-  EXPECT_GT(overlaps, 0) << "no view held the splash and the application's window together";
-  // A compositor may list a new window on top for the one frame before it
-  // restacks (GNOME Shell did, once, on a loaded machine): only the
-  // application's first view may have it above the splash.
-  EXPECT_FALSE(below_after_first) << "the application's window came above the splash";
-  EXPECT_GT(splash_above, 0) << "the splash was above the application in no view";
+  if (layer_shot) {
+    // Its whole outline showed where the application's window lay.
+    EXPECT_TRUE(Overlap(layer_shot->frame, layer_shot->app))
+        << Describe(layer_shot->frame) << " is not over " << Describe(layer_shot->app);
+  } else {
+    EXPECT_EQ(*splash_outer, *splash_content) << "a title bar or border around the splash";
+    EXPECT_GT(overlaps, 0) << "no view held the splash and the application's window together";
+    // A compositor may list a new window on top for the one frame before it
+    // restacks (GNOME Shell did, once, on a loaded machine): only the
+    // application's first view may have it above the splash.
+    EXPECT_FALSE(below_after_first) << "the application's window came above the splash";
+    EXPECT_GT(splash_above, 0) << "the splash was above the application in no view";
+  }
   // A made-up token may be refused by the compositor, which then need not
   // hand the focus on.
   if (!c.tokens) {
@@ -399,6 +494,123 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"weston_wayland", Compositor::kWeston, App::kWayland},
                       Case{"weston_x11", Compositor::kWeston, App::kX11}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Sway as a user's session has it: Xwayland asleep until an X11 client
+// comes; one per output scale.
+DesktopSession& LazySway(int scale) {
+  static std::map<int, std::unique_ptr<DesktopSession>> sessions;
+  auto& slot = sessions[scale];
+  if (!slot)
+    slot = std::make_unique<DesktopSession>(
+        Compositor::kSway, kArtefacts,
+        SessionOptions{false, scale, "_lazy_scale" + std::to_string(scale)});
+  return *slot;
+}
+
+// What stands in the launcher's way to the layer shell.
+enum class Hurdle {
+  kNone,
+  kLibraryBroken,   // gtk-layer-shell found but no library
+  kMuteCompositor,  // the Wayland socket accepts and never answers
+};
+
+struct LayerCase {
+  const char* name;
+  int scale;
+  Hurdle hurdle;
+  App app;
+  const char* trace;  // the line that says why the layer shell was not used
+};
+
+void PrintTo(const LayerCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DesktopLayer : public ::testing::TestWithParam<LayerCase> {};
+
+// The splash as a layer surface: centred, above the application's window, at
+// the output's scale, and no Xwayland woken; where the layer shell cannot be
+// had, the splash on today's route and a line that says why.
+TEST_P(DesktopLayer, SplashCentredAboveAndXwaylandAsleep) {
+  const LayerCase& c = GetParam();
+  DesktopSession& session = LazySway(c.scale);
+  ASSERT_TRUE(session.ready()) << "sway did not start: " << session.error();
+  if (c.hurdle == Hurdle::kNone) {
+    ASSERT_FALSE(session.XwaylandResidentKb()) << "Xwayland ran before the launcher";
+  }
+
+  std::vector<std::string> extra;
+  int mute = -1;
+  if (c.hurdle == Hurdle::kLibraryBroken) {
+    const std::string libs = session.folder() + "/broken-libs";
+    fs::create_directories(libs);
+    std::ofstream(libs + "/libgtk-layer-shell.so.0") << "no library\n";
+    fs::permissions(libs, fs::perms::all);
+    extra.push_back("LD_LIBRARY_PATH=" + libs);
+  } else if (c.hurdle == Hurdle::kMuteCompositor) {
+    const std::string path = session.folder() + "/mute-wayland";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    mute = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(mute, 8), 0);
+    fs::permissions(path, fs::perms::all);
+    extra.push_back("WAYLAND_DISPLAY=" + path);
+  }
+  const std::string title = std::string("Quarven probe ") + c.name;
+  Installation install(c.app, "[resources]\r\nsplash=splash.png\r\nsplashDuration=2\r\n",
+                       "window_after_ms=300\nlifetime_ms=15000\ntitle=" + title + "\n");
+  auto launcher = session.Start({install.launcher()}, extra, std::string(c.name) + ".log");
+  const auto is_app = [&](const Toplevel& t) { return t.title == title; };
+  std::optional<SplashShot> shot;
+  for (const auto until = std::chrono::steady_clock::now() + kLauncherBound;
+       !shot && launcher->Running() && std::chrono::steady_clock::now() < until;)
+    shot = ShootSplash(session, is_app, c.scale, kArtefacts + "/" + c.name + "-splash.ppm");
+  const auto code = launcher->WaitForExit(kLauncherBound);
+  const std::string output = launcher->Output();
+  launcher->StopGroup();
+  // The application has a process group of its own; its window would share
+  // the screen with the next case's.
+  if (shot)
+    kill(shot->app_pid, SIGTERM);
+  if (mute >= 0)
+    close(mute);
+  const auto xwayland_kb = session.XwaylandResidentKb();
+  Report(std::string(c.name) + ": splash " + (shot ? Describe(shot->frame) : "not seen") +
+         "; Xwayland after the launcher: " +
+         (xwayland_kb ? std::to_string(*xwayland_kb) + " KiB resident" : "none"));
+
+  ASSERT_TRUE(code) << "the launcher still ran; it said:\n" << output;
+  EXPECT_EQ(*code, 0) << output;
+  ASSERT_TRUE(shot) << "no capture showed the splash over the application's window:\n" << output;
+  EXPECT_EQ(shot->frame.width, 277 * c.scale);
+  EXPECT_EQ(shot->frame.height, 85 * c.scale);
+  EXPECT_NEAR(shot->frame.x + shot->frame.width / 2.0, kScreenW / 2.0, 2.0 * c.scale);
+  EXPECT_NEAR(shot->frame.y + shot->frame.height / 2.0, kScreenH / 2.0, 2.0 * c.scale);
+  EXPECT_TRUE(Overlap(shot->frame, shot->app))
+      << Describe(shot->frame) << " is not over " << Describe(shot->app);
+  if (c.hurdle == Hurdle::kNone) {
+    EXPECT_EQ(output.find("Layer shell not used"), std::string::npos) << output;
+    EXPECT_FALSE(xwayland_kb) << "the launcher woke Xwayland:\n" << output;
+  } else {
+    EXPECT_NE(output.find(c.trace), std::string::npos) << output;
+  }
+}
+
+// The hurdles come last: going round them wakes the session's Xwayland.
+INSTANTIATE_TEST_SUITE_P(
+    Sessions,
+    DesktopLayer,
+    ::testing::Values(LayerCase{"sway_layer", 1, Hurdle::kNone, App::kWayland, ""},
+                      LayerCase{"sway_layer_scale2", 2, Hurdle::kNone, App::kWayland, ""},
+                      LayerCase{"sway_layer_library_broken", 1, Hurdle::kLibraryBroken,
+                                App::kWayland, "Layer shell not used ("},
+                      // The application too would wait for the mute socket: an X11 one.
+                      LayerCase{
+                          "sway_layer_mute_compositor", 1, Hurdle::kMuteCompositor, App::kX11,
+                          "no answer within 1000 ms): the launcher's windows go to the X display"}),
+    [](const ::testing::TestParamInfo<LayerCase>& info) { return std::string(info.param.name); });
 
 // The scripts KWin holds, by their D-Bus objects: /<id> (KWin 5.27) or
 // /Scripting/Script<id> (later).
@@ -484,14 +696,26 @@ TEST_P(DesktopErrorBox, ComesUpReadableAndIsDismissed) {
       if (!box)
         std::this_thread::sleep_for(100ms);
     }
+    // The box takes the focus, the compositor may take a moment to give it.
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         box && !box->focused && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(100ms);
+      for (const Toplevel& t : session.Windows().value_or(std::vector<Toplevel>{}))
+        if (t.pid == launcher->pid() && t.title == kBoxTitle)
+          box = t;
+    }
     session.Screenshot(kArtefacts + "/" + name + ".png");
     ASSERT_TRUE(box) << "no window titled \"" << kBoxTitle << "\" of the launcher; it said:\n"
                      << launcher->Output();
+    EXPECT_TRUE(box->focused) << "the box did not take the focus";
   }
   // Its text through the accessibility service, then its OK button.
   const Captured read =
       session.Run({DIALOG_READER_BINARY, std::to_string(launcher->pid()), "20000", "--press"}, 30s);
-  Report(name + ": " + (box ? "box " + Describe(box->outer) : std::string("box not listed")) +
+  Report(name + ": " +
+         (box ? "box " + Describe(box->outer) + (box->x11 ? " x11" : " wayland") +
+                    (box->focused ? " focused" : " not focused")
+              : std::string("box not listed")) +
          "; AT-SPI: " + read.output);
   EXPECT_EQ(read.exit_code, 0) << "AT-SPI found no dialog of the launcher: " << read.output;
   EXPECT_NE(read.output.find("label=QUARVENlauncher was unable to start correctly."),

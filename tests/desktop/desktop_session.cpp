@@ -279,8 +279,10 @@ std::string SessionProgram::Output() const {
   return ReadText(log_path_);
 }
 
-DesktopSession::DesktopSession(Compositor kind, const std::string& artefacts)
-    : kind_(kind), artefacts_(artefacts) {
+DesktopSession::DesktopSession(Compositor kind,
+                               const std::string& artefacts,
+                               SessionOptions options)
+    : kind_(kind), options_(std::move(options)), artefacts_(artefacts) {
   const Account& account = SessionAccount();
   std::string pattern = (fs::temp_directory_path() / "launcher-desktop-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr)
@@ -292,7 +294,7 @@ DesktopSession::DesktopSession(Compositor kind, const std::string& artefacts)
   chmod(runtime_.c_str(), 0700);
   fs::create_directories(folder_ + "/home");
   fs::create_directories(artefacts_);
-  log_path_ = artefacts_ + "/" + NameOf(kind) + "-compositor.log";
+  log_path_ = artefacts_ + "/" + NameOf(kind) + options_.label + "-compositor.log";
   WriteText(log_path_, "");
   GiveTo(folder_, account);
   ready_ = StartBus() && StartCompositor() && WaitForClients();
@@ -379,8 +381,10 @@ bool DesktopSession::StartCompositor() {
       // that what starts it shows; the exec line tells the names that sway
       // gives its clients.
       WriteText(config,
-                "xwayland enable\noutput HEADLESS-1 resolution 1280x1024 position 0 0\n"
-                "exec sh -c 'env > " +
+                "xwayland enable\noutput HEADLESS-1 resolution 1280x1024 position 0 0 scale " +
+                    std::to_string(options_.scale) +
+                    "\n"
+                    "exec sh -c 'env > " +
                     runtime_ + "/session.env.tmp && mv " + runtime_ + "/session.env.tmp " +
                     runtime_ + "/session.env'\n");
       GiveTo(config, SessionAccount());
@@ -519,7 +523,9 @@ bool DesktopSession::WaitForClients() {
   const bool answers = WaitFor(
       [&] {
         return alive() && Run({"wayland-info"}, 10s).exit_code == 0 &&
-               Run({"xprop", "-root", "-len", "1", "_NET_SUPPORTING_WM_CHECK"}, 10s).exit_code == 0;
+               (!options_.wake_x11 ||
+                Run({"xprop", "-root", "-len", "1", "_NET_SUPPORTING_WM_CHECK"}, 10s).exit_code ==
+                    0);
       },
       60s);
   if (!answers)

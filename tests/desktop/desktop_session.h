@@ -87,10 +87,19 @@ struct Captured {
   std::string output;  // standard output and error
 };
 
+// How a session differs from the usual one (sway only).
+struct SessionOptions {
+  // Whether the start asks the X display, which starts an Xwayland that
+  // starts on demand; otherwise Xwayland sleeps until a client wakes it.
+  bool wake_x11 = true;
+  int scale = 1;      // device pixels per logical pixel of the output
+  std::string label;  // added to the names of its artefacts
+};
+
 class DesktopSession {
  public:
   // Starts the compositor; `artefacts` is where its log and screenshots go.
-  DesktopSession(Compositor kind, const std::string& artefacts);
+  DesktopSession(Compositor kind, const std::string& artefacts, SessionOptions options = {});
   ~DesktopSession();
   DesktopSession(const DesktopSession&) = delete;
   DesktopSession& operator=(const DesktopSession&) = delete;
@@ -119,6 +128,14 @@ class DesktopSession {
   std::optional<std::vector<Toplevel>> Windows() const;
   // Saves the screen as PNG at `path`; false where no way works.
   bool Screenshot(const std::string& path) const;
+  // The screen in device pixels, 8-bit RGB rows (sway only); empty when it failed.
+  struct Pixels {
+    int width = 0, height = 0;
+    std::string rgb;
+  };
+  Pixels Capture() const;
+  // The resident memory of this session's Xwayland in KiB; none while it sleeps.
+  std::optional<long> XwaylandResidentKb() const;
   std::string Log() const;
 
  private:
@@ -132,6 +149,7 @@ class DesktopSession {
   std::optional<Box> XWindowBox(long id) const;
 
   Compositor kind_;
+  SessionOptions options_;
   std::string artefacts_;
   std::string folder_;   // the session's own folder (home, runtime, logs)
   std::string runtime_;  // XDG_RUNTIME_DIR

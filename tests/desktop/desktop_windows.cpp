@@ -247,4 +247,45 @@ bool DesktopSession::Screenshot(const std::string& path) const {
   return !ignored;
 }
 
+DesktopSession::Pixels DesktopSession::Capture() const {
+  Pixels pixels;
+  const std::string shot = folder_ + "/capture.ppm";
+  std::error_code ignored;
+  fs::remove(shot, ignored);
+  if (kind_ != Compositor::kSway || Run({"grim", "-t", "ppm", shot}, 10s).exit_code != 0)
+    return pixels;
+  std::istringstream in(ReadText(shot));
+  std::string magic;
+  int depth = 0;
+  in >> magic >> pixels.width >> pixels.height >> depth;
+  in.get();
+  const auto size = static_cast<std::size_t>(pixels.width) * pixels.height * 3;
+  if (magic != "P6" || depth != 255 || pixels.width <= 0 || pixels.height <= 0)
+    return Pixels{};
+  pixels.rgb.resize(size);
+  if (!in.read(pixels.rgb.data(), static_cast<std::streamsize>(size)))
+    return Pixels{};
+  return pixels;
+}
+
+std::optional<long> DesktopSession::XwaylandResidentKb() const {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string dir = entry.path().string();
+    std::string comm = ReadText(dir + "/comm");
+    if (comm != "Xwayland\n")
+      continue;
+    // Its arguments, NUL-separated: the display it serves is one.
+    std::string args = ReadText(dir + "/cmdline");
+    std::replace(args.begin(), args.end(), '\0', '\n');
+    if (("\n" + args).find("\n" + x_display_ + "\n") == std::string::npos)
+      continue;
+    std::smatch m;
+    const std::string status = ReadText(dir + "/status");
+    if (std::regex_search(status, m, std::regex(R"(VmRSS:\s*(\d+) kB)")))
+      return std::stol(m[1]);
+    return 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace launcher::testing

@@ -28,6 +28,7 @@
 
 #include "child_process.h"
 #include "platform/linux/linux_kwin_windows.h"
+#include "platform/linux/linux_layer_shell.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/linux_sway_windows.h"
 #include "platform/runtime_error.h"
@@ -283,6 +284,117 @@ INSTANTIATE_TEST_SUITE_P(
                           {},
                           ";Plain;[sway IPC: views with fields of unexpected types]"}),
     [](const ::testing::TestParamInfo<SourceCase>& info) { return std::string(info.param.name); });
+
+// The same stand-in as a Wayland compositor: after the launcher's two
+// requests (get_registry, sync), the events of its registry (object 2) and
+// of the sync's callback (object 3).
+std::string WaylandEvent(std::uint32_t object, std::uint32_t opcode, const std::string& args) {
+  std::string bytes(reinterpret_cast<const char*>(&object), 4);
+  const std::uint32_t size_opcode = static_cast<std::uint32_t>(8 + args.size()) << 16 | opcode;
+  return bytes.append(reinterpret_cast<const char*>(&size_opcode), 4) + args;
+}
+std::string Word(std::uint32_t value) {
+  return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+std::string Globals(std::initializer_list<std::string> interfaces, bool done = true) {
+  std::string events;
+  std::uint32_t name = 0;
+  for (const std::string& interface : interfaces) {
+    std::string text = interface + '\0';
+    const auto length = static_cast<std::uint32_t>(text.size());
+    text.resize((text.size() + 3) / 4 * 4, '\0');
+    events += WaylandEvent(2, 0, Word(++name) + Word(length) + text + Word(1));
+  }
+  return done ? events + WaylandEvent(3, 0, Word(1)) : events;
+}
+
+struct ProbeCase {
+  const char* name;
+  std::function<std::string()> reply;
+  Misbehaviour how;
+  bool offered;
+  const char* trouble;  // a part of why it could not tell; empty when it could
+};
+
+void PrintTo(const ProbeCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class LayerShellProbeOf : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(LayerShellProbeOf, EndsInTimeWithAClearAnswer) {
+  const ProbeCase& c = GetParam();
+  FakeSway compositor(c.reply, c.how);
+  const LayerShellProbe probe = ProbeLayerShell(compositor.path(), 500);
+  EXPECT_EQ(probe.offered, c.offered) << probe.trouble;
+  if (*c.trouble == '\0')
+    EXPECT_EQ(probe.trouble, "");
+  else
+    EXPECT_NE(probe.trouble.find(c.trouble), std::string::npos) << probe.trouble;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Compositors,
+    LayerShellProbeOf,
+    ::testing::Values(ProbeCase{"offered",
+                                [] {
+                                  return Globals({"wl_compositor", "zwlr_layer_shell_v1"});
+                                },
+                                {},
+                                true,
+                                ""},
+                      ProbeCase{"offered_under_a_longer_name",
+                                [] { return Globals({"zwlr_layer_shell_v1_but_not"}); },
+                                {},
+                                false,
+                                ""},
+                      ProbeCase{"not_offered",
+                                [] {
+                                  return Globals({"wl_compositor", "xdg_wm_base"});
+                                },
+                                {},
+                                false,
+                                ""},
+                      ProbeCase{"mute",
+                                [] { return Globals({"zwlr_layer_shell_v1"}); },
+                                {.delay = 6000ms},
+                                false,
+                                "no answer within 500 ms"},
+                      ProbeCase{"slow_drip",
+                                [] { return Globals({"zwlr_layer_shell_v1"}); },
+                                {.drip = 100ms},
+                                false,
+                                "no answer within 500 ms"},
+                      ProbeCase{"globals_but_never_done",
+                                [] { return Globals({"zwlr_layer_shell_v1"}, false); },
+                                {},
+                                false,
+                                "the connection failed"},
+                      ProbeCase{"full_listen_queue",
+                                [] { return std::string(); },
+                                {.full_queue = true},
+                                false,
+                                "its listen queue stayed full"},
+                      ProbeCase{"closes_at_once",
+                                [] { return std::string(); },
+                                {},
+                                false,
+                                "the connection failed"},
+                      ProbeCase{"garbage",
+                                [] { return std::string("HTTP/1.1 400 Bad Request\r\n\r\n"); },
+                                {},
+                                false,
+                                "the connection failed"},
+                      ProbeCase{"name_without_its_end",
+                                [] {
+                                  return WaylandEvent(2, 0,
+                                                      Word(1) + Word(64) + "zwlr_layer_shell_v1!") +
+                                         WaylandEvent(3, 0, Word(1));
+                                },
+                                {},
+                                false,
+                                "the connection failed"}),
+    [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
 
 // A session bus of the test's own.
 class TestBus {

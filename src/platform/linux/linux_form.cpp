@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/trace.h"
+#include "platform/linux/linux_layer_shell.h"
 #include "platform/linux/linux_picture.h"
 #include "platform/linux/linux_toolkit.h"
 #include "platform/runtime_error.h"
@@ -56,7 +56,7 @@ void TraceScaleOnce(int scale) {
   if (traced || !asked || *asked == std::to_string(scale))
     return;
   traced = true;
-  WriteTrace("DisplaySplash: GDK_SCALE=" + *asked +
+  BackendTraceLine("DisplaySplash: GDK_SCALE=" + *asked +
              " asked for, the toolkit draws the splash at scale " + std::to_string(scale));
 }
 
@@ -90,6 +90,7 @@ class GtkForm : public Form {
  public:
   explicit GtkForm(FormEvents& events) : events_(events), tk_(EnsureGtk()) {
     window_ = tk_.gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    MakeLayerSurface(GTK_WINDOW(window_));
     tk_.gtk.gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
     tk_.gtk.gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     tk_.gtk.gtk_window_set_type_hint(GTK_WINDOW(window_), SplashTypeHint(tk_));

@@ -1,6 +1,7 @@
-// The splash form of the Linux backend: a GTK 3 window on X11 showing a
-// picture of linux_picture.h, GLib timers, and the event loop of the default
-// main context. The toolkit is loaded by the first of these that needs it
+// The splash form of the Linux backend: a GTK 3 window (on X11, or a layer
+// surface where the Wayland compositor offers one: linux_layer_shell.h)
+// showing a picture of linux_picture.h, GLib timers, and the event loop of the
+// default main context. The toolkit is loaded by the first of these that needs it
 // (linux_toolkit.h); when it cannot be, they raise 48 (Error in loading DLL).
 #pragma once
 

@@ -4,12 +4,15 @@
 #include "core/launcher_state.h"
 #include "core/main.h"
 #include "diagnostics/error_handler.h"
+#include "diagnostics/trace.h"
 #include "platform/linux/linux_display_lost.h"
+#include "platform/linux/linux_layer_shell.h"
 #include "platform/linux/linux_platform.h"
 
 int main(int argc, char** argv) {
   launcher::LinuxPlatform platform(argc, argv);
   launcher::InstallPlatform(&platform);
+  launcher::SetBackendTrace(&launcher::WriteTrace);
   // The display gone: a trace line and the end, where GDK would end the
   // program without a word.
   launcher::SetDisplayLostHandler([](const std::string& cause) {

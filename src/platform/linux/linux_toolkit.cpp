@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/linux/linux_display_lost.h"
+#include "platform/linux/linux_layer_shell.h"
 #include "platform/runtime_error.h"
 
 namespace launcher {
@@ -95,12 +96,16 @@ int OnLostConnection(Display* display) {
 }  // namespace
 
 bool OpenToolkitDisplay(const Toolkit& toolkit) {
-  // X11 first wherever there is an X display, Xwayland's too: there the
-  // splash gets the place and the stacking it asks for (a Wayland window may
-  // not place itself), and the window list knows it by its X11 id.
+  // Wayland first where the compositor offers layer shell: the splash is
+  // placed and kept above there, and an Xwayland that starts on demand stays
+  // asleep. Elsewhere X11 first wherever there is an X display, Xwayland's
+  // too: there the splash gets the place and the stacking it asks for (a
+  // Wayland window may not place itself).
   static const bool chosen = [&toolkit] {
     const char* display = std::getenv("DISPLAY");
-    if (display != nullptr && *display != '\0')
+    if (PreferWaylandForLayerShell())
+      toolkit.gdk.gdk_set_allowed_backends("wayland,x11");
+    else if (display != nullptr && *display != '\0')
       toolkit.gdk.gdk_set_allowed_backends("x11,wayland");
     return true;
   }();
