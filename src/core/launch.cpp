@@ -49,6 +49,8 @@ void StartQUARVENApp() {
       Sys().SetCurrentDrive(folder[0]);
     Sys().SetCurrentDirectory(folder);
     g.glngAppPID = Sys().StartProgram(command, kNormalFocus);
+    // Started by the user through us: its first window may come to the front.
+    Sys().AllowForeground(static_cast<std::uint32_t>(g.glngAppPID));
     // Once per run: the watch compares with this spelling ten times a second.
     g.gstrAppFileName = Sys().FileSystemName(g.gstrAppExePath);
     if (g.gblnSilent)

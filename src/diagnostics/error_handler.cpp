@@ -53,6 +53,10 @@ std::string HandleError(const RuntimeError& failure,
   if (show_message) {
     State().gblnFailureReported = true;
     if (g_splash != nullptr && g_splash->IsOpen()) {
+      // While the splash is the active window the launcher may still grant
+      // itself the foreground; once it is gone, activation may have passed to
+      // another program and the box would open behind it.
+      Sys().AllowForeground(0);
       try {
         g_splash->LeaveTopmost();
       } catch (const RuntimeError&) {

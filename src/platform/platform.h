@@ -74,6 +74,11 @@ class Platform {
   // Starts a program from one command line, whose first token is the quoted
   // executable. Returns the new process id at once and holds no handle to it.
   virtual std::int32_t StartProgram(const std::string& command_line, int window_style) = 0;
+  // Lets process `pid` bring its window to the front although the launcher's
+  // window (or none) is where the user's focus was; 0 is the launcher itself,
+  // for a window it shows once its active one is gone (the box after the
+  // splash). Never fails: at worst the window opens behind.
+  virtual void AllowForeground(std::uint32_t pid) = 0;
   // Makes the drive named by `drive` current; no-op where drives do not exist.
   virtual void SetCurrentDrive(char drive) = 0;
   virtual void SetCurrentDirectory(const std::string& path) = 0;

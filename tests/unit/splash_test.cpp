@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "fake_fixture.h"
 
 namespace launcher {
@@ -393,6 +395,45 @@ TEST_F(SplashTest, SplashIsNamedForAssistiveTechnology) {
   ASSERT_NE(form, nullptr);
   EXPECT_EQ(form->accessible_name, "Quarven");
 }
+
+struct FocusCase {
+  const char* name;
+  std::string args;
+  std::function<void(FakePlatform&)> prepare;
+  std::vector<std::string> log;
+};
+
+class Focus : public SplashTest, public ::testing::WithParamInterface<FocusCase> {};
+
+// The application may come to the front once started; a box after the
+// splash is granted the foreground while the splash is still the active
+// window, before it closes.
+TEST_P(Focus, IsHandedOnInItsOrder) {
+  const FocusCase& c = GetParam();
+  fake.command_line = c.args;
+  c.prepare(fake);
+  fake.started_app_lifetime_ms = 20000;
+  AppWindowAt(500);
+  RunLauncher();
+  EXPECT_EQ(fake.focus_log, c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SplashTest,
+    Focus,
+    ::testing::Values(FocusCase{"Splash", "", [](FakePlatform&) {}, {"allow 4242", "close form"}},
+                      FocusCase{"Silent", "-s", [](FakePlatform&) {}, {"allow 4242"}},
+                      FocusCase{"StartFails",
+                                "",
+                                [](FakePlatform& f) {
+                                  f.Fail(FakeService::kStartProgram, kErrFileNotFound);
+                                },
+                                {"allow 0", "close form", "box"}},
+                      FocusCase{"PictureFailsThenStarts",
+                                "",
+                                [](FakePlatform& f) { f.pictures.clear(); },
+                                {"allow 0", "close form", "box", "allow 4242"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace launcher

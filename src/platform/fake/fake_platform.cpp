@@ -418,6 +418,8 @@ void FakeForm::SetTimer(int timer, std::uint32_t interval_ms, bool enabled) {
 }
 
 void FakeForm::Close() {
+  if (open)
+    platform_.focus_log.emplace_back("close form");
   open = false;
   visible = false;
   timers.clear();
@@ -464,7 +466,12 @@ int FakePlatform::UserLanguage() {
 int FakePlatform::ShowMessageBox(const std::string& text, const std::string& title, int style) {
   Check(FakeService::kShowMessageBox);
   boxes.push_back({text, title, style});
+  focus_log.emplace_back("box");
   return message_box_answer;
+}
+
+void FakePlatform::AllowForeground(std::uint32_t pid) {
+  focus_log.push_back("allow " + std::to_string(pid));
 }
 
 void FakePlatform::EndProgram(int status) {

@@ -199,6 +199,8 @@ class FakePlatform : public Platform {
   std::vector<FakeStart> starts;
   std::vector<std::string> trace;
   std::vector<FakeMessageBox> boxes;
+  // What decides who has the focus, in order: "allow <pid>", "close form", "box".
+  std::vector<std::string> focus_log;
   std::string current_directory;
   char current_drive = 0;
   bool ended = false;
@@ -250,6 +252,7 @@ class FakePlatform : public Platform {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
+  void AllowForeground(std::uint32_t pid) override;
   void SetCurrentDrive(char drive) override;
   void SetCurrentDirectory(const std::string& path) override;
   SystemTime UtcNow() override;

@@ -57,7 +57,7 @@ void TraceScaleOnce(int scale) {
     return;
   traced = true;
   BackendTraceLine("DisplaySplash: GDK_SCALE=" + *asked +
-             " asked for, the toolkit draws the splash at scale " + std::to_string(scale));
+                   " asked for, the toolkit draws the splash at scale " + std::to_string(scale));
 }
 
 // The colour of 3-D shadows in the classic desktop scheme; GTK has none of its own.

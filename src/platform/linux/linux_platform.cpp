@@ -162,6 +162,10 @@ std::unique_ptr<TextFile> LinuxPlatform::OpenTextFile(const std::string& path) {
   return std::make_unique<TextFile>(std::move(bytes), &KeepBytes);
 }
 
+// The desktop decides from the startup id or activation token, which the
+// application gets unchanged (StartProgram): nothing to grant here.
+void LinuxPlatform::AllowForeground(std::uint32_t /*pid*/) {}
+
 std::int32_t LinuxPlatform::StartProgram(const std::string& command_line, int /*window_style*/) {
   // Split by the same rules that quoted our own arguments; no shell is involved.
   std::vector<std::string> args = SplitCommandLine(command_line);

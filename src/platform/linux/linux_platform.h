@@ -26,6 +26,7 @@ class LinuxPlatform : public Platform {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path) override;
   std::int32_t StartProgram(const std::string& command_line, int window_style) override;
+  void AllowForeground(std::uint32_t pid) override;
   void SetCurrentDrive(char drive) override;
   void SetCurrentDirectory(const std::string& path) override;
   SystemTime UtcNow() override;

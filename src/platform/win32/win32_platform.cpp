@@ -117,14 +117,18 @@ std::int32_t Win32Platform::StartProgram(const std::string& command_line, int wi
                       &startup, &process)) {
     Raise(StartFailure(GetLastError()));
   }
-  // The user started the application through us: its first window may come to
-  // the front even when the launcher has no window (silent mode) or its splash
-  // is the active one; Windows' foreground lock would otherwise keep it behind.
-  AllowSetForegroundWindow(process.dwProcessId);
   // The launcher only watches the application by polling; it holds nothing of it.
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return static_cast<std::int32_t>(process.dwProcessId);
+}
+
+// Windows' foreground lock keeps a window behind unless its process may take
+// the foreground: the launcher, started by the user, may hand that on while it
+// is the foreground process. Granted to itself before its active splash goes,
+// it lets the box come to the front although activation passed elsewhere.
+void Win32Platform::AllowForeground(std::uint32_t pid) {
+  AllowSetForegroundWindow(pid != 0 ? pid : GetCurrentProcessId());
 }
 
 void Win32Platform::SetCurrentDrive(char drive) {
