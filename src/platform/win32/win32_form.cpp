@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -146,16 +147,51 @@ std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
   return ReadToEnd<std::vector<BYTE>>(file.get(), kMaxPictureFileBytes, &RaiseFileTooLarge);
 }
 
-// Decodes the first frame of a picture in memory with the system's image
-// codecs (WIC): BMP, GIF, ICO, JPEG, PNG, TIFF and whatever else is installed.
-// Every size the picture's headers declare is checked before a decoder is
-// handed the bytes, since some take in every pixel at once (Wine's PNG, JPEG
-// and GIF decoders do); the size the decoder tells is checked before a pixel
-// is asked for, and the pixels then come from that same decoder, converted to
-// premultiplied BGRA straight into the DIB.
+// The formats whose sizes are read before decoding, each with the system's own
+// decoder: no other codec installed for these bytes is loaded into the launcher.
+// A cursor has none: the icon decoder takes icons alone, on Windows and Wine.
+struct BuiltInDecoder {
+  PictureFormat format;
+  const CLSID* decoder;
+  const char* name;
+};
+
+constexpr BuiltInDecoder kDecoders[] = {
+    {PictureFormat::kPng, &CLSID_WICPngDecoder, "PNG"},
+    {PictureFormat::kGif, &CLSID_WICGifDecoder, "GIF"},
+    {PictureFormat::kJpeg, &CLSID_WICJpegDecoder, "JPEG"},
+    {PictureFormat::kBmp, &CLSID_WICBmpDecoder, "BMP"},
+    {PictureFormat::kIcon, &CLSID_WICIcoDecoder, "ICO"},
+    {PictureFormat::kDds, &CLSID_WICDdsDecoder, "DDS"},
+};
+
+[[noreturn]] void RaiseInvalidPicture(const std::string& why) {
+  throw RuntimeError(kErrInvalidPicture, DescribeError(kErrInvalidPicture) + " (" + why + ")",
+                     kProjectSource);
+}
+
+const BuiltInDecoder& DecoderFor(std::span<const std::uint8_t> bytes) {
+  const auto format = PictureFormatOf(bytes);
+  for (const BuiltInDecoder& known : kDecoders) {
+    if (format == known.format)
+      return known;
+  }
+  std::string names;
+  for (const BuiltInDecoder& known : kDecoders)
+    names += (names.empty() ? "" : ", ") + std::string(known.name);
+  RaiseInvalidPicture("the format is not one the launcher reads: " + names);
+}
+
+// Decodes the first frame of a picture in memory with the system's own
+// decoder for its format (WIC). Every size the picture's headers declare is
+// checked before the decoder is handed the bytes, since some take in every
+// pixel at once (Wine's PNG, JPEG and GIF decoders do); the size the decoder
+// tells is checked before a pixel is asked for, and the pixels then come from
+// that same decoder, converted to premultiplied BGRA straight into the DIB.
 std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes, int density) {
   if (bytes.empty())
     Raise(kErrInvalidPicture);
+  const BuiltInDecoder& known = DecoderFor(bytes);
   if (const auto declared = DeclaredSizes(bytes)) {
     for (const DeclaredSize& size : *declared)
       CheckPictureSize(size.width, size.height, density);
@@ -167,14 +203,18 @@ std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes,
   ComPtr<IWICBitmapFrameDecode> frame;
   UINT width = 0;
   UINT height = 0;
+  // Windows before 8.1 has no DDS decoder.
+  if (CoCreateInstance(*known.decoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapDecoder,
+                       decoder.put_void()) == REGDB_E_CLASSNOTREG)
+    RaiseInvalidPicture("this system has no " + std::string(known.name) + " decoder");
   // ReadPictureFile keeps the bytes within kMaxPictureFileBytes: their count fits.
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+  if (decoder.get() == nullptr ||
+      FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IWICImagingFactory, factory.put_void())) ||
       FAILED(factory->CreateStream(stream.put())) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
                                           static_cast<DWORD>(bytes.size()))) ||
-      FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                              decoder.put())) ||
+      FAILED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand)) ||
       FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
       width == 0 || height == 0)
     Raise(kErrInvalidPicture);

@@ -13,10 +13,11 @@ namespace launcher {
 // A hidden WS_POPUP tool window with a white background; `events` must outlive it.
 std::unique_ptr<Form> CreateWin32Form(FormEvents& events);
 
-// Loads the first frame of a BMP, GIF, ICO, JPEG, PNG, TIFF or any picture the
-// system's image codecs (WIC) read (UTF-8 path): 53 when the file is missing or
-// a folder, 481 when it is no picture they can read, or larger than the limits
-// of platform/picture_size.h (told by the decoder before any pixel is asked for).
+// Loads the first frame of a PNG, GIF, JPEG, BMP, ICO or DDS picture with the
+// system's own decoder for it (WIC; UTF-8 path): 53 when the file is missing or
+// a folder, 481 when it is of another format, no picture the decoder can read,
+// or larger than the limits of platform/picture_size.h (declared in its headers
+// or told by the decoder, before any pixel is asked for).
 std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density);
 
 // Primary display size in pixels and twips per pixel (1440 / DPI).
