@@ -126,7 +126,7 @@ std::wstring FinalName(const std::wstring& path) {
   });
   if (!found)
     return {};
-  const std::wstring name(*found);
+  std::wstring name(*found);
   constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
   constexpr std::wstring_view kLocal = L"\\\\?\\";
   if (name.starts_with(kUnc))
