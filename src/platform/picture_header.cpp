@@ -160,21 +160,43 @@ DeclaredSize JpegSize(Bytes b) {
 
 }  // namespace
 
-std::optional<std::vector<DeclaredSize>> DeclaredSizes(std::span<const std::uint8_t> bytes) {
+std::optional<PictureFormat> PictureFormatOf(std::span<const std::uint8_t> bytes) {
   if (HasAt(bytes, 0, kPngSignature))
-    return std::vector<DeclaredSize>{PngSize(bytes)};
+    return PictureFormat::kPng;
   if (HasAt(bytes, 0, "GIF87a") || HasAt(bytes, 0, "GIF89a"))
-    return GifSizes(bytes);
+    return PictureFormat::kGif;
   if (HasAt(bytes, 0, "\xFF\xD8\xFF"))
-    return std::vector<DeclaredSize>{JpegSize(bytes)};
+    return PictureFormat::kJpeg;
   if (HasAt(bytes, 0, "BM"))
-    return std::vector<DeclaredSize>{DibSize(bytes, 14)};
-  // An icon (type 1) or a cursor (type 2).
-  if (HasAt(bytes, 0, std::string_view("\0\0\1\0", 4)) ||
-      HasAt(bytes, 0, std::string_view("\0\0\2\0", 4)))
-    return IconSizes(bytes);
+    return PictureFormat::kBmp;
+  if (HasAt(bytes, 0, std::string_view("\0\0\1\0", 4)))
+    return PictureFormat::kIcon;
+  if (HasAt(bytes, 0, std::string_view("\0\0\2\0", 4)))
+    return PictureFormat::kCursor;
   if (HasAt(bytes, 0, "DDS "))
-    return std::vector<DeclaredSize>{{Le32(bytes, 16), Le32(bytes, 12)}};
+    return PictureFormat::kDds;
+  return std::nullopt;
+}
+
+std::optional<std::vector<DeclaredSize>> DeclaredSizes(std::span<const std::uint8_t> bytes) {
+  const auto format = PictureFormatOf(bytes);
+  if (!format)
+    return std::nullopt;
+  switch (*format) {
+    case PictureFormat::kPng:
+      return std::vector<DeclaredSize>{PngSize(bytes)};
+    case PictureFormat::kGif:
+      return GifSizes(bytes);
+    case PictureFormat::kJpeg:
+      return std::vector<DeclaredSize>{JpegSize(bytes)};
+    case PictureFormat::kBmp:
+      return std::vector<DeclaredSize>{DibSize(bytes, 14)};
+    case PictureFormat::kIcon:
+    case PictureFormat::kCursor:
+      return IconSizes(bytes);
+    case PictureFormat::kDds:
+      return std::vector<DeclaredSize>{{Le32(bytes, 16), Le32(bytes, 12)}};
+  }
   return std::nullopt;
 }
 

@@ -17,6 +17,12 @@ struct DeclaredSize {
   bool operator==(const DeclaredSize&) const = default;
 };
 
+// The formats whose headers are read here, told by their first bytes.
+enum class PictureFormat { kPng, kGif, kJpeg, kBmp, kIcon, kCursor, kDds };
+
+// The format `bytes` start as; nothing for any other.
+std::optional<PictureFormat> PictureFormatOf(std::span<const std::uint8_t> bytes);
+
 // Every size that the headers of a PNG, GIF, JPEG, BMP, ICO, CUR or DDS
 // picture declare: a GIF's screen and each of its frames, an icon's entries
 // and the picture inside each. Nothing for any other format. Raises 481

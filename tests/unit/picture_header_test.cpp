@@ -174,6 +174,43 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"empty", "", std::nullopt}),
     [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
 
+// Formats a backend has no size reader for are told apart from those it has,
+// so that it can refuse them before any decoder sees them.
+TEST(PictureFormat, IsToldByTheFirstBytes) {
+  using F = PictureFormat;
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::optional<PictureFormat> format;
+  } cases[] = {
+      {"png", Png(1, 1), F::kPng},
+      {"gif87a", "GIF87a"s + Le16(1) + Le16(1), F::kGif},
+      {"jpeg", "\xff\xd8\xff\xe0"s, F::kJpeg},
+      {"bmp", "BM"s + std::string(12, '\0') + Dib(1, 1), F::kBmp},
+      {"icon", Icon(Png(1, 1)), F::kIcon},
+      {"cursor", Icon(Dib(1, 2), 2), F::kCursor},
+      {"dds", "DDS "s + Le32(124), F::kDds},
+      {"tiff_little_endian", "II*\0"s + Le32(8), std::nullopt},
+      {"tiff_big_endian", "MM\0*"s + Be32(8), std::nullopt},
+      {"jpeg_xr", "II\xbc\x01"s, std::nullopt},
+      {"webp", "RIFF"s + Le32(4) + "WEBPVP8 ", std::nullopt},
+      {"heif",
+       "\0\0\0\x18"
+       "ftypheic"s,
+       std::nullopt},
+      {"jpeg_without_its_third_byte", "\xff\xd8"s, std::nullopt},
+      {"icon_of_another_type", Icon(Png(1, 1), 3), std::nullopt},
+      {"empty", "", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                                              c.bytes.size());
+    EXPECT_EQ(PictureFormatOf(bytes), c.format) << c.name;
+    if (!c.format)
+      EXPECT_EQ(DeclaredSizes(bytes), std::nullopt) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace launcher
 

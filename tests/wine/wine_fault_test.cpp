@@ -60,6 +60,23 @@ std::function<void(WineInstall&)> With(const std::string& ini,
 
 const char kSplash[] = "[resources]\r\nname=Quarven\r\nsplash=pic.png\r\nsplashDuration=5\r\n";
 
+// A 1 x 1 grey TIFF, uncompressed: a format Wine (like Windows) has a codec for.
+std::string Tiff() {
+  auto le = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+      out += static_cast<char>(v >> (8 * i) & 0xFF);
+    return out;
+  };
+  auto entry = [&](unsigned tag, unsigned type, std::uint32_t value) {
+    return le(tag, 2) + le(type, 2) + le(1, 4) + le(value, 4);
+  };
+  const std::uint32_t pixel_at = 8 + 2 + 8 * 12 + 4;
+  return "II*\0"s + le(8, 4) + le(8, 2) + entry(256, 3, 1) + entry(257, 3, 1) + entry(258, 3, 8) +
+         entry(259, 3, 1) + entry(262, 3, 1) + entry(273, 4, pixel_at) + entry(278, 3, 1) +
+         entry(279, 4, 1) + le(0, 4) + "\x80";
+}
+
 class WineFault : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(WineFault, EndsClearlyWithItsStatusAndLeavesTheInstallationAlone) {
@@ -166,6 +183,19 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "QUARVENlauncher DisplaySplash: #481 | Invalid picture | launcher",
                  "QUARVENlauncher DisplaySplash: Invalid picture (launcher)",
+                 1,
+                 true},
+        // Only the system's own decoders of the formats whose sizes are read first are used.
+        Scenario{"tiff_picture",
+                 [](WineInstall& install) {
+                   With(kSplash)(install);
+                   install.WriteFile("bin/pic.png", Tiff());
+                 },
+                 {},
+                 "QUARVENlauncher DisplaySplash: #481 | Invalid picture (the format is not one "
+                 "the launcher reads: PNG, GIF, JPEG, BMP, ICO, DDS) | launcher",
+                 "QUARVENlauncher DisplaySplash: Invalid picture (the format is not one the "
+                 "launcher reads: PNG, GIF, JPEG, BMP, ICO, DDS) (launcher)",
                  1,
                  true},
         // A device in the picture's place is refused before it is read: reading one may block.

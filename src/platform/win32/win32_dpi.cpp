@@ -1,5 +1,7 @@
 #include "platform/win32/win32_dpi.h"
 
+#include <cmath>
+
 #include "platform/win32/win32_system_dll.h"
 #include "platform/win32/win32_windows.h"
 
@@ -68,6 +70,20 @@ int PrimaryScreenDpi() {
   if (dpi <= 0)
     dpi = SystemDpi();
   return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+ScreenMetrics QueryWin32Screen() {
+  // A form's pixel is 1/96 inch, the screen's is 1/DPI: at 96 DPI they are one.
+  constexpr float kFormDpi = 96;
+  ScreenMetrics screen;
+  screen.scale = static_cast<float>(PrimaryScreenDpi()) / kFormDpi;
+  screen.width_px = static_cast<int>(
+      std::lround(static_cast<float>(GetSystemMetrics(SM_CXSCREEN)) / screen.scale));
+  screen.height_px = static_cast<int>(
+      std::lround(static_cast<float>(GetSystemMetrics(SM_CYSCREEN)) / screen.scale));
+  screen.twips_per_pixel_x = 1440 / kFormDpi;
+  screen.twips_per_pixel_y = 1440 / kFormDpi;
+  return screen;
 }
 
 }  // namespace launcher

@@ -2,7 +2,13 @@
 // (its manifest), so it learns the scale and sizes its splash itself.
 #pragma once
 
+#include "platform/form.h"
+
 namespace launcher {
+
+// Primary display size in pixels of a form and twips per pixel of a form
+// (1440 / 96), with the screen's scale (its DPI / 96).
+ScreenMetrics QueryWin32Screen();
 
 // The primary monitor's dots per inch as this thread's windows are drawn at:
 // its effective DPI where the thread is aware of each monitor's (Windows 8.1

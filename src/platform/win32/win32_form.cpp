@@ -3,24 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/picture_header.h"
-#include "platform/picture_size.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/win32_accessible.h"
+#include "platform/win32/win32_com.h"
 #include "platform/win32/win32_dpi.h"
-#include "platform/win32/win32_file.h"
+#include "platform/win32/win32_picture.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
-
-#include <objbase.h>
-#include <wincodec.h>
 
 namespace launcher {
 
@@ -33,206 +27,6 @@ constexpr int kDesignHeight = 207;
 
 // Win32 forms whose window still exists; the event loop runs while there is one.
 int g_open_forms = 0;
-
-// A 32-bit top-down DIB section holding premultiplied BGRA, the form GDI blends.
-class PixelBitmap {
- public:
-  PixelBitmap(HBITMAP bitmap, const void* bits, int width, int height)
-      : bitmap_(bitmap), bits_(bits), width_(width), height_(height) {}
-  ~PixelBitmap() { DeleteObject(bitmap_); }
-  PixelBitmap(const PixelBitmap&) = delete;
-  PixelBitmap& operator=(const PixelBitmap&) = delete;
-
-  HBITMAP bitmap() const { return bitmap_; }
-  const void* bits() const { return bits_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
-
- private:
-  HBITMAP bitmap_;
-  const void* bits_;
-  int width_;
-  int height_;
-};
-
-// The pixels are shared, so a form keeps drawing a picture whose object is gone.
-class Win32Picture : public Picture {
- public:
-  Win32Picture(std::shared_ptr<const PixelBitmap> pixels, int density)
-      : pixels_(std::move(pixels)), density_(density) {}
-  int width() const override { return pixels_->width(); }
-  int height() const override { return pixels_->height(); }
-  int density() const override { return density_; }
-  const std::shared_ptr<const PixelBitmap>& pixels() const { return pixels_; }
-
- private:
-  std::shared_ptr<const PixelBitmap> pixels_;
-  int density_;
-};
-
-// Releases a COM object when the scope ends.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() {
-    if (object_ != nullptr)
-      object_->Release();
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T* get() const { return object_; }
-  T* operator->() const { return object_; }
-  T** put() { return &object_; }
-  void** put_void() { return reinterpret_cast<void**>(&object_); }
-
- private:
-  T* object_ = nullptr;
-};
-
-// COM for this thread while a picture is decoded; the codecs are in-process
-// COM servers, loaded by the path they are registered under.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(result_))
-      CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT result_;
-};
-
-// An uninitialised top-down 32-bit DIB section; nullptr when there is no memory for it.
-std::shared_ptr<PixelBitmap> CreatePixelBitmap(int width, int height) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap == nullptr || bits == nullptr) {
-    if (bitmap != nullptr)
-      DeleteObject(bitmap);
-    return nullptr;
-  }
-  return std::make_shared<PixelBitmap>(bitmap, bits, width, height);
-}
-
-// Far more than any picture within the pixel limits takes, even uncompressed
-// at 64 bits a pixel: a bigger file is refused before it is read.
-constexpr std::int64_t kMaxPictureFileBytes = kMaxPicturePixels * 8;
-
-[[noreturn]] void RaiseFileTooLarge(std::int64_t bytes) {
-  throw RuntimeError(kErrInvalidPicture,
-                     DescribeError(kErrInvalidPicture) + " (a file of " + std::to_string(bytes) +
-                         " bytes; at most " + std::to_string(kMaxPictureFileBytes) + " are read)",
-                     kProjectSource);
-}
-
-// The whole file, read once: the size is checked and the pixels decoded from
-// these very bytes, whatever happens to the file meanwhile.
-std::vector<BYTE> ReadPictureFile(const std::wstring& path) {
-  const UniqueHandle file = OpenDiskFile(path);
-  LARGE_INTEGER size = {};
-  if (GetFileSizeEx(file.get(), &size) && size.QuadPart > kMaxPictureFileBytes)
-    RaiseFileTooLarge(size.QuadPart);
-  return ReadToEnd<std::vector<BYTE>>(file.get(), kMaxPictureFileBytes, &RaiseFileTooLarge);
-}
-
-// Decodes the first frame of a picture in memory with the system's image
-// codecs (WIC): BMP, GIF, ICO, JPEG, PNG, TIFF and whatever else is installed.
-// Every size the picture's headers declare is checked before a decoder is
-// handed the bytes, since some take in every pixel at once (Wine's PNG, JPEG
-// and GIF decoders do); the size the decoder tells is checked before a pixel
-// is asked for, and the pixels then come from that same decoder, converted to
-// premultiplied BGRA straight into the DIB.
-std::shared_ptr<const PixelBitmap> DecodePicture(const std::vector<BYTE>& bytes, int density) {
-  if (bytes.empty())
-    Raise(kErrInvalidPicture);
-  if (const auto declared = DeclaredSizes(bytes)) {
-    for (const DeclaredSize& size : *declared)
-      CheckPictureSize(size.width, size.height, density);
-  }
-  const ComScope com;
-  ComPtr<IWICImagingFactory> factory;
-  ComPtr<IWICStream> stream;
-  ComPtr<IWICBitmapDecoder> decoder;
-  ComPtr<IWICBitmapFrameDecode> frame;
-  UINT width = 0;
-  UINT height = 0;
-  // ReadPictureFile keeps the bytes within kMaxPictureFileBytes: their count fits.
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.put_void())) ||
-      FAILED(factory->CreateStream(stream.put())) ||
-      FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
-                                          static_cast<DWORD>(bytes.size()))) ||
-      FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                              decoder.put())) ||
-      FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
-      width == 0 || height == 0)
-    Raise(kErrInvalidPicture);
-  CheckPictureSize(width, height, density);
-
-  ComPtr<IWICFormatConverter> converter;
-  if (FAILED(factory->CreateFormatConverter(converter.put())) ||
-      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA,
-                                   WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom)))
-    Raise(kErrInvalidPicture);
-  auto pixels = CreatePixelBitmap(static_cast<int>(width), static_cast<int>(height));
-  if (pixels == nullptr)
-    Raise(kErrOutOfMemory);
-  // Within the limits the whole bitmap stays below 4 GB, as CopyPixels counts.
-  const UINT stride = width * 4;
-  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height,
-                                   static_cast<BYTE*>(const_cast<void*>(pixels->bits())))))
-    Raise(kErrInvalidPicture);
-  return pixels;
-}
-
-// Windows 10's smoothest filter; older systems refuse it and get Fant's.
-constexpr auto kHighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
-
-// The part `part` of `source` drawn at `width` x `height`, scaled once with a
-// smooth filter; nullptr when the codecs cannot. Only that part is made,
-// however large the picture.
-std::shared_ptr<const PixelBitmap> ScalePixels(const PixelBitmap& source,
-                                               int width,
-                                               int height,
-                                               const WICRect& part) {
-  const ComScope com;
-  ComPtr<IWICImagingFactory> factory;
-  ComPtr<IWICBitmap> bitmap;
-  ComPtr<IWICBitmapScaler> scaler;
-  const UINT stride = static_cast<UINT>(source.width()) * 4;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.put_void())) ||
-      FAILED(factory->CreateBitmapFromMemory(
-          static_cast<UINT>(source.width()), static_cast<UINT>(source.height()),
-          GUID_WICPixelFormat32bppPBGRA, stride, stride * static_cast<UINT>(source.height()),
-          static_cast<BYTE*>(const_cast<void*>(source.bits())), bitmap.put())) ||
-      FAILED(factory->CreateBitmapScaler(scaler.put())))
-    return nullptr;
-  if (FAILED(scaler->Initialize(bitmap.get(), static_cast<UINT>(width), static_cast<UINT>(height),
-                                kHighQualityCubic)) &&
-      FAILED(scaler->Initialize(bitmap.get(), static_cast<UINT>(width), static_cast<UINT>(height),
-                                WICBitmapInterpolationModeFant)))
-    return nullptr;
-  auto scaled = CreatePixelBitmap(part.Width, part.Height);
-  const UINT scaled_stride = static_cast<UINT>(part.Width) * 4;
-  if (scaled == nullptr || FAILED(scaler->CopyPixels(
-                               &part, scaled_stride, scaled_stride * static_cast<UINT>(part.Height),
-                               static_cast<BYTE*>(const_cast<void*>(scaled->bits())))))
-    return nullptr;
-  return scaled;
-}
 
 // Runs one of the owner's event handlers. They skip their own failing
 // statements; one that still escapes must not unwind through the system's frames.
@@ -494,8 +288,7 @@ void Win32Form::PreparePicture() {
   const int part_bottom = std::clamp<int>(client.bottom - top, part_top, height);
   if (part_right == part_left || part_bottom == part_top)
     return;
-  drawn_ = ScalePixels(*picture_, width, height,
-                       {part_left, part_top, part_right - part_left, part_bottom - part_top});
+  drawn_ = ScalePixels(*picture_, width, height, {part_left, part_top, part_right, part_bottom});
   if (drawn_ != nullptr) {
     drawn_at_ = {left + part_left, top + part_top, left + part_right, top + part_bottom};
     return;
@@ -614,30 +407,6 @@ void Win32Form::DrawPicture(HDC target, const RECT& client) const {
 
 std::unique_ptr<Form> CreateWin32Form(FormEvents& events) {
   return std::make_unique<Win32Form>(events);
-}
-
-std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density) {
-  const std::wstring wide = ToWide(path);
-  // A folder, or an empty name (the bin folder itself), is no picture file.
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    Raise(kErrFileNotFound);
-  return std::make_unique<Win32Picture>(DecodePicture(ReadPictureFile(wide), density), density);
-}
-
-ScreenMetrics QueryWin32Screen() {
-  // A form's pixel is 1/96 inch, the screen's is 1/DPI: at 96 DPI they are one.
-  constexpr float kFormDpi = 96;
-  ScreenMetrics screen;
-  screen.scale = static_cast<float>(PrimaryScreenDpi()) / kFormDpi;
-  screen.width_px = static_cast<int>(
-      std::lround(static_cast<float>(GetSystemMetrics(SM_CXSCREEN)) / screen.scale));
-  screen.height_px = static_cast<int>(
-      std::lround(static_cast<float>(GetSystemMetrics(SM_CYSCREEN)) / screen.scale));
-  screen.twips_per_pixel_x = 1440 / kFormDpi;
-  screen.twips_per_pixel_y = 1440 / kFormDpi;
-  return screen;
 }
 
 void RunWin32EventLoop() {

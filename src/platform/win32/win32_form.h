@@ -1,10 +1,8 @@
-// The splash's window services on Windows: a borderless popup form with its
-// frame, picture and timers, pictures decoded by the system's image codecs
-// (WIC), the primary display's metrics and the message loop that drives them.
+// The splash's window on Windows: a borderless popup form with its frame,
+// picture and timers, and the message loops that drive it.
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/form.h"
 
@@ -12,15 +10,6 @@ namespace launcher {
 
 // A hidden WS_POPUP tool window with a white background; `events` must outlive it.
 std::unique_ptr<Form> CreateWin32Form(FormEvents& events);
-
-// Loads the first frame of a BMP, GIF, ICO, JPEG, PNG, TIFF or any picture the
-// system's image codecs (WIC) read (UTF-8 path): 53 when the file is missing or
-// a folder, 481 when it is no picture they can read, or larger than the limits
-// of platform/picture_size.h (told by the decoder before any pixel is asked for).
-std::unique_ptr<Picture> LoadWin32Picture(const std::string& path, int density);
-
-// Primary display size in pixels and twips per pixel (1440 / DPI).
-ScreenMetrics QueryWin32Screen();
 
 // Dispatches messages until no Win32 form is open any more.
 void RunWin32EventLoop();

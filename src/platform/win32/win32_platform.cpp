@@ -7,8 +7,10 @@
 #include "platform/command_line.h"
 #include "platform/runtime_error.h"
 #include "platform/text_file.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_file.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_picture.h"
 #include "platform/win32/win32_system_dll.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -24,23 +26,13 @@ std::string DecodeAnsi(std::string_view bytes) {
 
 // The full path of the running executable, however long it is.
 std::wstring ModulePath() {
-  // Paths cannot exceed 32767 characters; a few doublings from MAX_PATH get there.
-  constexpr DWORD kLongestPath = 1 << 16;
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), size);
-    if (n == 0)
-      Raise(kErrPathFileAccess);
-    // A result that fills the buffer may have been cut short.
-    if (n < size) {
-      buffer.resize(n);
-      return buffer;
-    }
-    if (size >= kLongestPath)
-      Raise(kErrPathFileAccess);
-    buffer.resize(static_cast<std::size_t>(size) * 2);
-  }
+  std::wstring buffer;
+  // A result that fills the buffer may have been cut short.
+  const auto path = FillGrowing(
+      buffer, [](wchar_t* text, DWORD room) { return GetModuleFileNameW(nullptr, text, room); });
+  if (!path)
+    Raise(kErrPathFileAccess);
+  return std::wstring(*path);
 }
 
 std::int32_t StartFailure(DWORD error) {
@@ -118,8 +110,8 @@ std::int32_t Win32Platform::StartProgram(const std::string& command_line, int wi
     Raise(StartFailure(GetLastError()));
   }
   // The launcher only watches the application by polling; it holds nothing of it.
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const UniqueHandle thread(process.hThread);
+  const UniqueHandle started(process.hProcess);
   return static_cast<std::int32_t>(process.dwProcessId);
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/win32/win32_file.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
 
@@ -19,8 +20,6 @@ namespace launcher {
 
 namespace {
 
-// Paths cannot exceed 32767 characters; a buffer this large has room for any.
-constexpr DWORD kLongestPath = 1 << 16;
 // Any program can set a title of any length, and the window list reads every
 // window's title at each pass: at most 64 KiB of it is read, as on Linux.
 constexpr int kTitleUnits = 1 << 15;
@@ -96,19 +95,17 @@ bool QueryRunningPath(HANDLE handle, std::string& path) {
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(handle, &exit_code) || exit_code != STILL_ACTIVE)
     return false;
-  if (g_path_buffer.size() < MAX_PATH)
-    g_path_buffer.resize(MAX_PATH);
-  for (;;) {
-    DWORD size = static_cast<DWORD>(g_path_buffer.size());
+  const auto image = FillGrowing(g_path_buffer, [handle](wchar_t* text, DWORD room) -> DWORD {
+    DWORD size = room;
     // Flag 0: the Win32 form, with a drive letter or a UNC name.
-    if (QueryFullProcessImageNameW(handle, 0, g_path_buffer.data(), &size)) {
-      path = ToUtf8(std::wstring_view(g_path_buffer.data(), size));
-      return !path.empty();
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || g_path_buffer.size() >= kLongestPath)
-      return false;
-    g_path_buffer.resize(g_path_buffer.size() * 2);
-  }
+    if (QueryFullProcessImageNameW(handle, 0, text, &size))
+      return size;
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? room : 0;
+  });
+  if (!image)
+    return false;
+  path = ToUtf8(*image);
+  return !path.empty();
 }
 
 // The name the file has once opened, "\\?\" and "\\?\UNC\" taken off;
@@ -116,25 +113,20 @@ bool QueryRunningPath(HANDLE handle, std::string& path) {
 std::wstring FinalName(const std::wstring& path) {
   // No access asked for: naming the file needs none, and security software
   // sees no read. Folders open only with the backup flag.
-  const HANDLE file =
-      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
+  const UniqueHandle file(CreateFileW(path.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE)
     return {};
-  std::wstring name(MAX_PATH, L'\0');
-  DWORD n = 0;
-  for (;;) {
-    n = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
-                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    // Too small a buffer answers the room needed, the terminator included.
-    if (n < name.size() || n > kLongestPath)
-      break;
-    name.resize(n);
-  }
-  CloseHandle(file);
-  if (n == 0 || n >= name.size())
+  std::wstring buffer;
+  // Too small a buffer answers the room needed, the terminator included.
+  const auto found = FillGrowing(buffer, [&file](wchar_t* text, DWORD room) {
+    return GetFinalPathNameByHandleW(file.get(), text, room,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+  if (!found)
     return {};
-  name.resize(n);
+  std::wstring name(*found);
   constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
   constexpr std::wstring_view kLocal = L"\\\\?\\";
   if (name.starts_with(kUnc))

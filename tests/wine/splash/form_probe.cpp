@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "platform/runtime_error.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_picture.h"
 #include "platform/win32/win32_windows.h"
 
 using launcher::CreateWin32Form;

@@ -52,7 +52,7 @@ fi
 rm -rf "$pictures"
 mkdir -p "$pictures/folder.png"
 cp "$root/demo/bin/splash.png" "$pictures/splash.png"
-for format in bmp gif jpg; do convert "$pictures/splash.png" "$pictures/splash.$format"; done
+for format in bmp gif jpg dds tif; do convert "$pictures/splash.png" "$pictures/splash.$format"; done
 convert -size 40x20 xc:none -fill 'rgb(255,0,0)' -draw 'rectangle 0,0 19,19' \
   -fill 'rgba(0,0,255,0.5)' -draw 'rectangle 30,0 39,19' "PNG32:$pictures/small.png"
 convert "$pictures/small.png" -define icon:auto-resize=32 "$pictures/small.ico"
@@ -84,6 +84,7 @@ check "form_probe metrics" test $? -eq 0
 echo "== pictures"
 probe load "$(win "$pictures/splash.png")" 270x77 "$(win "$pictures/splash.bmp")" 270x77 \
   "$(win "$pictures/splash.gif")" 270x77 "$(win "$pictures/splash.jpg")" 270x77 \
+  "$(win "$pictures/splash.dds")" 270x77 "$(win "$pictures/splash.tif")" 481 \
   "$(win "$pictures/small.ico")" 32x32 "$(win "$pictures/small.png")" 40x20 \
   "$(win "$pictures/big.png")" 400x200 "$(win "$pictures/été.png")" 40x20 \
   "$(win "$pictures/text.png")" 481 "$(win "$pictures/empty.gif")" 481 \
