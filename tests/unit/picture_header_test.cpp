@@ -206,8 +206,9 @@ TEST(PictureFormat, IsToldByTheFirstBytes) {
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
                                               c.bytes.size());
     EXPECT_EQ(PictureFormatOf(bytes), c.format) << c.name;
-    if (!c.format)
+    if (!c.format) {
       EXPECT_EQ(DeclaredSizes(bytes), std::nullopt) << c.name;
+    }
   }
 }
 
