@@ -73,11 +73,14 @@ struct Misbehaviour {
 };
 
 // sway's IPC as one test case wants it: after the request, the reply bytes
-// (header and all), then a pause, or a close.
+// (header and all), then a pause, or a close. A stand-in Wayland compositor
+// answers once more (`then`) after the client's next requests.
 class FakeSway {
  public:
-  explicit FakeSway(std::function<std::string()> reply, Misbehaviour how = {})
-      : reply_(std::move(reply)), how_(how) {
+  explicit FakeSway(std::function<std::string()> reply,
+                    Misbehaviour how = {},
+                    std::function<std::string()> then = {})
+      : reply_(std::move(reply)), then_(std::move(then)), how_(how) {
     path_ = "/tmp/launcher-fake-sway-" + std::to_string(getpid()) + ".sock";
     unlink(path_.c_str());
     listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -139,12 +142,37 @@ class FakeSway {
             std::this_thread::sleep_for(how_.drip);
           }
         }
+        if (then_)
+          Answer(client);
       }
       close(client);
     }
   }
 
+  // Takes what is left of the first requests (a Wayland client's registry
+  // and sync: 24 bytes), answers the next ones, and keeps the connection
+  // until the client leaves.
+  void Answer(int client) {
+    char bytes[256];
+    if (recv(client, bytes, 24 - 14, MSG_WAITALL) != 24 - 14)
+      return;
+    bool answered = false;
+    pollfd more{client, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&more, 1, 10) == 0)
+        continue;
+      if (recv(client, bytes, sizeof bytes, 0) <= 0)
+        return;
+      if (!answered) {
+        const std::string answer = then_();
+        send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+        answered = true;
+      }
+    }
+  }
+
   std::function<std::string()> reply_;
+  std::function<std::string()> then_;
   Misbehaviour how_;
   std::string path_;
   int listener_ = -1;
@@ -308,12 +336,20 @@ std::string Globals(std::initializer_list<std::string> interfaces, bool done = t
   return done ? events + WaylandEvent(3, 0, Word(1)) : events;
 }
 
+// The client's trial layer surface after the registry (2), the sync (3), the
+// compositor (4), the layer shell (5) and the surface (6).
+constexpr std::uint32_t kTrialLayer = 7;
+std::string Configure() {
+  return WaylandEvent(kTrialLayer, 0, Word(1) + Word(1) + Word(1));
+}
+
 struct ProbeCase {
   const char* name;
   std::function<std::string()> reply;
   Misbehaviour how;
   bool offered;
-  const char* trouble;  // a part of why it could not tell; empty when it could
+  const char* trouble;                      // a part of why it could not tell; empty when it could
+  std::function<std::string()> trial = {};  // how it takes the trial layer surface
 };
 
 void PrintTo(const ProbeCase& c, std::ostream* out) {
@@ -324,7 +360,7 @@ class LayerShellProbeOf : public ::testing::TestWithParam<ProbeCase> {};
 
 TEST_P(LayerShellProbeOf, EndsInTimeWithAClearAnswer) {
   const ProbeCase& c = GetParam();
-  FakeSway compositor(c.reply, c.how);
+  FakeSway compositor(c.reply, c.how, c.trial);
   const LayerShellProbe probe = ProbeLayerShell(compositor.path(), 500);
   EXPECT_EQ(probe.offered, c.offered) << probe.trouble;
   if (*c.trouble == '\0')
@@ -342,7 +378,49 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 {},
                                 true,
-                                ""},
+                                "",
+                                [] { return Configure(); }},
+                      ProbeCase{"trial_surface_closed",
+                                [] {
+                                  return Globals({"wl_compositor", "zwlr_layer_shell_v1"});
+                                },
+                                {},
+                                false,
+                                "it closed a trial layer surface",
+                                [] { return WaylandEvent(kTrialLayer, 1, ""); }},
+                      ProbeCase{"trial_surface_refused",
+                                [] {
+                                  return Globals({"wl_compositor", "zwlr_layer_shell_v1"});
+                                },
+                                {},
+                                false,
+                                "with a trial layer surface, the connection failed",
+                                [] {
+                                  return WaylandEvent(1, 0,
+                                                      Word(kTrialLayer) + Word(0) + Word(8) +
+                                                          std::string("refused\0", 8));
+                                }},
+                      ProbeCase{"trial_surface_never_answered",
+                                [] {
+                                  return Globals({"wl_compositor", "zwlr_layer_shell_v1"});
+                                },
+                                {},
+                                false,
+                                "with a trial layer surface, no answer within 500 ms",
+                                [] { return std::string(); }},
+                      ProbeCase{"trial_answered_for_another_object",
+                                [] {
+                                  return Globals({"wl_compositor", "zwlr_layer_shell_v1"});
+                                },
+                                {},
+                                false,
+                                "with a trial layer surface, no answer within 500 ms",
+                                [] { return WaylandEvent(kTrialLayer + 9, 1, ""); }},
+                      ProbeCase{"layer_shell_without_a_compositor",
+                                [] { return Globals({"zwlr_layer_shell_v1"}); },
+                                {},
+                                false,
+                                "no wl_compositor"},
                       ProbeCase{"offered_under_a_longer_name",
                                 [] { return Globals({"zwlr_layer_shell_v1_but_not"}); },
                                 {},

@@ -34,7 +34,9 @@ namespace launcher {
   X(wl_proxy_get_version)             \
   X(wl_proxy_destroy)                 \
   X(wl_registry_interface)            \
-  X(wl_callback_interface)
+  X(wl_callback_interface)            \
+  X(wl_compositor_interface)          \
+  X(wl_surface_interface)
 
 struct WaylandClientLibrary {
   static constexpr char kSoname[] = "libwayland-client.so.0";
@@ -71,13 +73,26 @@ void Note(const std::string& message) {
 }
 
 struct Globals {
-  bool layer_shell = false;
+  std::uint32_t layer_shell = 0;  // the global's name; 0 when not offered
+  std::uint32_t compositor = 0;
   bool done = false;
 };
 
-void OnGlobal(void* data, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
-  if (interface != nullptr && std::strcmp(interface, "zwlr_layer_shell_v1") == 0)
-    static_cast<Globals*>(data)->layer_shell = true;
+// How the compositor took the trial surface.
+struct Trial {
+  bool configured = false;
+  bool closed = false;
+  bool answered = false;
+};
+
+void OnGlobal(void* data, wl_registry*, std::uint32_t name, const char* interface, std::uint32_t) {
+  auto& globals = *static_cast<Globals*>(data);
+  if (interface == nullptr)
+    return;
+  if (std::strcmp(interface, "zwlr_layer_shell_v1") == 0 && globals.layer_shell == 0)
+    globals.layer_shell = name;
+  if (std::strcmp(interface, "wl_compositor") == 0 && globals.compositor == 0)
+    globals.compositor = name;
 }
 void OnGlobalRemove(void*, wl_registry*, std::uint32_t) {}
 void OnDone(void* data, wl_callback*, std::uint32_t) {
@@ -86,6 +101,42 @@ void OnDone(void* data, wl_callback*, std::uint32_t) {
 
 const wl_registry_listener kRegistryListener{&OnGlobal, &OnGlobalRemove};
 const wl_callback_listener kSyncListener{&OnDone};
+
+// zwlr_layer_surface_v1's events, as libwayland calls them.
+struct LayerSurfaceListener {
+  void (*configure)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t);
+  void (*closed)(void*, wl_proxy*);
+};
+const LayerSurfaceListener kTrialListener{
+    [](void* data, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t) {
+      static_cast<Trial*>(data)->configured = static_cast<Trial*>(data)->answered = true;
+    },
+    [](void* data, wl_proxy*) {
+      static_cast<Trial*>(data)->closed = static_cast<Trial*>(data)->answered = true;
+    }};
+
+// The two layer-shell interfaces at version 1, written out as the protocol's
+// scanner would; the trial needs no header of a protocol Debian does not ship.
+struct LayerShellInterfaces {
+  const wl_interface* none[4] = {};
+  const wl_interface* get_layer_surface_types[5] = {};
+  wl_message shell_requests[1] = {{"get_layer_surface", "no?ous", get_layer_surface_types}};
+  wl_message surface_requests[8] = {{"set_size", "uu", none},
+                                    {"set_anchor", "u", none},
+                                    {"set_exclusive_zone", "i", none},
+                                    {"set_margin", "iiii", none},
+                                    {"set_keyboard_interactivity", "u", none},
+                                    {"get_popup", "o", none},
+                                    {"ack_configure", "u", none},
+                                    {"destroy", "", none}};
+  wl_message surface_events[2] = {{"configure", "uuu", none}, {"closed", "", none}};
+  wl_interface surface{"zwlr_layer_surface_v1", 1, 8, surface_requests, 2, surface_events};
+  wl_interface shell{"zwlr_layer_shell_v1", 1, 1, shell_requests, 0, nullptr};
+  LayerShellInterfaces() { get_layer_surface_types[0] = &surface; }
+};
+const LayerShellInterfaces kLayerShell;
+
+constexpr std::uint32_t kOverlayLayer = 3;
 
 // A non-blocking connection by the deadline: a compositor whose listen queue
 // is full refuses at once, and is asked again until then.
@@ -118,19 +169,19 @@ UniqueFd Connect(const std::string& path, std::int64_t deadline, std::string& tr
   }
 }
 
-// Reads and dispatches until the sync's answer, every wait bounded by the
-// deadline; the compositor's events are parsed by libwayland.
-std::string AwaitSync(const WaylandClientLibrary& wl,
-                      wl_display* display,
-                      const Globals& globals,
-                      std::int64_t deadline,
-                      std::int64_t limit_ms) {
+// Reads and dispatches until a listener sets `answered`, every wait bounded
+// by the deadline; the compositor's events are parsed by libwayland.
+std::string Await(const WaylandClientLibrary& wl,
+                  wl_display* display,
+                  const bool& answered,
+                  std::int64_t deadline,
+                  std::int64_t limit_ms) {
   const int fd = wl.wl_display_get_fd(display);
   const auto failed = [&] {
     const int error = wl.wl_display_get_error(display);
     return std::string("the connection failed: ") + std::strerror(error != 0 ? error : errno);
   };
-  while (!globals.done) {
+  while (!answered) {
     if (wl.wl_display_prepare_read(display) != 0) {
       if (wl.wl_display_dispatch_pending(display) < 0)
         return failed();
@@ -153,6 +204,68 @@ std::string AwaitSync(const WaylandClientLibrary& wl,
       return failed();
   }
   return {};
+}
+
+}  // namespace
+
+namespace {
+
+// Casts a listener table to the type libwayland takes: tables of C callbacks.
+template <typename Listener>
+void (**Callbacks(const Listener& listener))() {
+  return reinterpret_cast<void (**)()>(const_cast<Listener*>(&listener));
+}
+
+// Binds version 1 of the global `name`, which the compositor listed as `interface`.
+wl_proxy* Bind(const WaylandClientLibrary& wl,
+               wl_proxy* registry,
+               std::uint32_t name,
+               const wl_interface* interface) {
+  return wl.wl_proxy_marshal_flags(registry, WL_REGISTRY_BIND, interface, 1, 0, name,
+                                   interface->name, 1u, nullptr);
+}
+
+// A layer surface made and committed on the probe's own connection, never
+// shown (it has no buffer): a compositor that lists layer shell and then
+// closes or refuses such a surface would otherwise leave the toolkit's
+// splash closed at once, or end the toolkit on its protocol error.
+std::string TryLayerSurface(const WaylandClientLibrary& wl,
+                            wl_display* display,
+                            wl_proxy* registry,
+                            const Globals& globals,
+                            std::int64_t deadline,
+                            std::int64_t limit_ms) {
+  if (globals.compositor == 0)
+    return "it offers layer shell but no wl_compositor";
+  wl_proxy* compositor = Bind(wl, registry, globals.compositor, wl.wl_compositor_interface);
+  wl_proxy* shell = Bind(wl, registry, globals.layer_shell, &kLayerShell.shell);
+  wl_proxy* surface = compositor == nullptr
+                          ? nullptr
+                          : wl.wl_proxy_marshal_flags(compositor, WL_COMPOSITOR_CREATE_SURFACE,
+                                                      wl.wl_surface_interface, 1, 0, nullptr);
+  wl_proxy* layer =
+      shell == nullptr || surface == nullptr
+          ? nullptr
+          : wl.wl_proxy_marshal_flags(shell, 0, &kLayerShell.surface, 1, 0, nullptr, surface,
+                                      nullptr, kOverlayLayer, "launcher-splash");
+  Trial trial;
+  std::string trouble = "cannot make a trial layer surface";
+  if (layer != nullptr) {
+    wl.wl_proxy_add_listener(layer, Callbacks(kTrialListener), &trial);
+    // A size of its own: without anchors, a zero size is a protocol error.
+    wl.wl_proxy_marshal_flags(layer, 0, nullptr, 1, 0, 1u, 1u);
+    wl.wl_proxy_marshal_flags(surface, WL_SURFACE_COMMIT, nullptr, 1, 0);
+    trouble = Await(wl, display, trial.answered, deadline, limit_ms);
+    if (!trouble.empty())
+      trouble = "with a trial layer surface, " + trouble;
+    else if (trial.closed)
+      trouble = "it closed a trial layer surface at once";
+  }
+  for (wl_proxy* proxy : {layer, surface, shell, compositor}) {
+    if (proxy != nullptr)
+      wl.wl_proxy_destroy(proxy);
+  }
+  return trouble;
 }
 
 }  // namespace
@@ -184,16 +297,13 @@ LayerShellProbe ProbeLayerShell(const std::string& path, std::int64_t limit_ms) 
   if (registry == nullptr || sync == nullptr) {
     result.trouble = "cannot ask for its globals";
   } else {
-    // Listeners are tables of C callbacks, typed as such by libwayland.
-    wl->wl_proxy_add_listener(
-        registry,
-        reinterpret_cast<void (**)()>(const_cast<wl_registry_listener*>(&kRegistryListener)),
-        &globals);
-    wl->wl_proxy_add_listener(
-        sync, reinterpret_cast<void (**)()>(const_cast<wl_callback_listener*>(&kSyncListener)),
-        &globals);
-    result.trouble = AwaitSync(*wl, display, globals, deadline, limit_ms);
-    result.offered = result.trouble.empty() && globals.layer_shell;
+    wl->wl_proxy_add_listener(registry, Callbacks(kRegistryListener), &globals);
+    wl->wl_proxy_add_listener(sync, Callbacks(kSyncListener), &globals);
+    result.trouble = Await(*wl, display, globals.done, deadline, limit_ms);
+    if (result.trouble.empty() && globals.layer_shell != 0) {
+      result.trouble = TryLayerSurface(*wl, display, registry, globals, deadline, limit_ms);
+      result.offered = result.trouble.empty();
+    }
   }
   if (sync != nullptr)
     wl->wl_proxy_destroy(sync);

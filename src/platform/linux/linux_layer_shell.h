@@ -25,7 +25,8 @@ struct LayerShellProbe {
 };
 
 // Asks the compositor at the Wayland socket `path` for its globals, within
-// `limit_ms` in all (connecting included): whether zwlr_layer_shell_v1 is one.
+// `limit_ms` in all (connecting included): whether zwlr_layer_shell_v1 is one
+// and takes a layer surface (configures rather than closes or refuses it).
 LayerShellProbe ProbeLayerShell(const std::string& path, std::int64_t limit_ms);
 
 // Decided once, before the toolkit opens its display: whether the session's
