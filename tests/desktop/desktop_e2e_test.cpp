@@ -519,7 +519,8 @@ struct LayerCase {
   int scale;
   Hurdle hurdle;
   App app;
-  const char* trace;  // the line that says why the layer shell was not used
+  const char* trace;   // the line that says why the layer shell was not used
+  bool click = false;  // the splash clicked as soon as it shows, long before its end
 };
 
 void PrintTo(const LayerCase& c, std::ostream* out) {
@@ -559,7 +560,9 @@ TEST_P(DesktopLayer, SplashCentredAboveAndXwaylandAsleep) {
     extra.push_back("WAYLAND_DISPLAY=" + path);
   }
   const std::string title = std::string("Quarven probe ") + c.name;
-  Installation install(c.app, "[resources]\r\nsplash=splash.png\r\nsplashDuration=2\r\n",
+  Installation install(c.app,
+                       std::string("[resources]\r\nsplash=splash.png\r\nsplashDuration=") +
+                           (c.click ? "60" : "2") + "\r\n",
                        "window_after_ms=300\nlifetime_ms=15000\ntitle=" + title + "\n");
   auto launcher = session.Start({install.launcher()}, extra, std::string(c.name) + ".log");
   const auto is_app = [&](const Toplevel& t) { return t.title == title; };
@@ -567,6 +570,13 @@ TEST_P(DesktopLayer, SplashCentredAboveAndXwaylandAsleep) {
   for (const auto until = std::chrono::steady_clock::now() + kLauncherBound;
        !shot && launcher->Running() && std::chrono::steady_clock::now() < until;)
     shot = ShootSplash(session, is_app, c.scale, kArtefacts + "/" + c.name + "-splash.ppm");
+  std::optional<Captured> click;
+  if (shot && c.click) {
+    const Box& f = shot->frame;
+    click = session.Run({VIRTUAL_CLICK_BINARY, std::to_string((f.x + f.width / 2) / c.scale),
+                         std::to_string((f.y + f.height / 2) / c.scale), std::to_string(kScreenW),
+                         std::to_string(kScreenH)});
+  }
   const auto code = launcher->WaitForExit(kLauncherBound);
   const std::string output = launcher->Output();
   launcher->StopGroup();
@@ -581,6 +591,14 @@ TEST_P(DesktopLayer, SplashCentredAboveAndXwaylandAsleep) {
          "; Xwayland after the launcher: " +
          (xwayland_kb ? std::to_string(*xwayland_kb) + " KiB resident" : "none"));
 
+  if (c.click) {
+    ASSERT_TRUE(shot) << output;
+    ASSERT_TRUE(click);
+    EXPECT_EQ(click->exit_code, 0) << click->output;
+    // Closed by the click, not by the application's end a few seconds on.
+    EXPECT_NE(output.find("tmrQuit execute..."), std::string::npos) << output;
+    EXPECT_EQ(output.find("no longer running"), std::string::npos) << output;
+  }
   ASSERT_TRUE(code) << "the launcher still ran; it said:\n" << output;
   EXPECT_EQ(*code, 0) << output;
   ASSERT_TRUE(shot) << "no capture showed the splash over the application's window:\n" << output;
@@ -604,6 +622,8 @@ INSTANTIATE_TEST_SUITE_P(
     DesktopLayer,
     ::testing::Values(LayerCase{"sway_layer", 1, Hurdle::kNone, App::kWayland, ""},
                       LayerCase{"sway_layer_scale2", 2, Hurdle::kNone, App::kWayland, ""},
+                      // A 60 s splash ends within the bound only through the click.
+                      LayerCase{"sway_layer_clicked", 1, Hurdle::kNone, App::kWayland, "", true},
                       LayerCase{"sway_layer_library_broken", 1, Hurdle::kLibraryBroken,
                                 App::kWayland, "Layer shell not used ("},
                       // The application too would wait for the mute socket: an X11 one.
