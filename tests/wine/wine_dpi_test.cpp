@@ -1,12 +1,14 @@
 // The splash at the screen's scale under Wine, which takes the DPI from
 // LogPixels (HKCU\Control Panel\Desktop) as each program starts: its size and
 // place in the screen's own pixels, its picture at that scale, a double-size
-// picture drawn one to one, and its accessible name with an empty caption.
+// picture drawn one to one, its accessible name with an empty caption, and
+// a change of scale while it shows.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -66,10 +68,33 @@ INSTANTIATE_TEST_SUITE_P(LogPixels,
                                            Scale{192, 554, 170},
                                            Scale{288, 831, 255}));
 
+// The splash on the screenshot at the scale of `s`: its size, its centre, its
+// frame as thick as scaled and the 40 x 20 red picture at 4,4 of the design.
+void ExpectSplashAt(const Scale& s, const Box& splash, const wine_testing::Bmp& bmp) {
+  const auto device = [&](int pixels) {
+    return static_cast<int>(std::lround(pixels * s.dpi / 96.0));
+  };
+  EXPECT_EQ(splash.w, s.width);
+  EXPECT_EQ(splash.h, s.height);
+  EXPECT_NEAR(splash.x + splash.w / 2.0, bmp.width / 2.0, 2.0) << "centred";
+  EXPECT_NEAR(splash.y + splash.h / 2.0, bmp.height / 2.0, 2.0);
+
+  const int x = splash.x;
+  const int y = splash.y;
+  const std::uint32_t frame = bmp.Pixel(x, y);
+  EXPECT_NE(frame, 0xFFFFFFu) << "a frame, in the 3-D shadow colour";
+  EXPECT_EQ(bmp.Pixel(x + s.width - 1, y + s.height - 1), frame);
+  EXPECT_EQ(bmp.Pixel(x + device(1) - 1, y + s.height / 2), frame) << "as thick as scaled";
+  const int left = x + device(4);
+  const int top = y + device(4);
+  EXPECT_EQ(bmp.Pixel(left + 1, top + 1), 0xFF0000u) << "picture at 4,4";
+  EXPECT_EQ(bmp.Pixel(left + device(40) - 2, top + device(20) - 2), 0xFF0000u);
+  EXPECT_EQ(bmp.Pixel(left + device(40) + 1, top + 1), 0xFFFFFFu) << "white beside it";
+  EXPECT_EQ(bmp.Pixel(left + 1, top + device(20) + 1), 0xFFFFFFu) << "white below it";
+}
+
 TEST_P(WineScale, SplashSizePlacePictureAndName) {
   const Scale s = GetParam();
-  const double scale = s.dpi / 96.0;
-  const auto device = [&](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
   WineInstall install("Quarven App", "launcher.exe");
   Install(install);
   install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
@@ -81,27 +106,58 @@ TEST_P(WineScale, SplashSizePlacePictureAndName) {
   ASSERT_TRUE(splash) << seen.output;
   const auto bmp = ReadBmp(shot);
   ASSERT_TRUE(bmp) << "no screenshot";
-  EXPECT_EQ(splash->w, s.width);
-  EXPECT_EQ(splash->h, s.height);
-  EXPECT_NEAR(splash->x + splash->w / 2.0, bmp->width / 2.0, 2.0) << "centred";
-  EXPECT_NEAR(splash->y + splash->h / 2.0, bmp->height / 2.0, 2.0);
-
-  const int x = splash->x;
-  const int y = splash->y;
-  const std::uint32_t frame = bmp->Pixel(x, y);
-  EXPECT_NE(frame, 0xFFFFFFu) << "a frame, in the 3-D shadow colour";
-  EXPECT_EQ(bmp->Pixel(x + s.width - 1, y + s.height - 1), frame);
-  EXPECT_EQ(bmp->Pixel(x + device(1) - 1, y + s.height / 2), frame) << "as thick as scaled";
-  // The 40 x 20 picture at 4,4 of the design, scaled with the rest.
-  const int left = x + device(4);
-  const int top = y + device(4);
-  EXPECT_EQ(bmp->Pixel(left + 1, top + 1), 0xFF0000u) << "picture at 4,4";
-  EXPECT_EQ(bmp->Pixel(left + device(40) - 2, top + device(20) - 2), 0xFF0000u);
-  EXPECT_EQ(bmp->Pixel(left + device(40) + 1, top + 1), 0xFFFFFFu) << "white beside it";
-  EXPECT_EQ(bmp->Pixel(left + 1, top + device(20) + 1), 0xFFFFFFu) << "white below it";
-
+  ExpectSplashAt(s, *splash, *bmp);
   ASSERT_EQ(seen.names.size(), 1u) << seen.output;
   EXPECT_EQ(seen.names[0], "0|Quarven Desktop|") << "accessible name, empty caption";
+}
+
+// WM_DPICHANGED while the splash shows at 96 DPI, as Windows sends it when the
+// monitor's scale changes. Wine 8 sends none when LogPixels changes, so the
+// driver sends it; the suggested rectangle keeps the old top-left.
+struct DpiChange {
+  const char* name;
+  int dpi_x, dpi_y;
+  bool suggested_rect;
+  Scale after;
+};
+
+void PrintTo(const DpiChange& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class WineDpiChange : public ::testing::TestWithParam<DpiChange> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Message,
+    WineDpiChange,
+    ::testing::Values(DpiChange{"To192", 192, 192, true, {192, 554, 170}},
+                      DpiChange{"ZeroDpiIgnored", 0, 0, true, {96, 277, 85}},
+                      DpiChange{"NoRectIgnored", 192, 192, false, {96, 277, 85}},
+                      DpiChange{"AbsurdDpiIgnored", 2000, 2000, true, {96, 277, 85}},
+                      DpiChange{"UnequalWordsIgnored", 192, 96, true, {96, 277, 85}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(WineDpiChange, SplashRescaledAndRecentredOrLeftAsItWas) {
+  const DpiChange c = GetParam();
+  WineInstall install("Quarven App", "launcher.exe");
+  Install(install);
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
+  SetScreenDpi(96);
+  const std::string shot =
+      std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-dpi-" + c.name + ".bmp";
+  const Seen seen = Drive(install, {},
+                          {"--dpi-changed", "300", std::to_string(c.dpi_x | c.dpi_y << 16),
+                           c.suggested_rect ? "1" : "0", "--shot", "900", WindowsPath(shot)},
+                          {"WINEPREFIX=" + kPrefix});
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  Box after;
+  ASSERT_EQ(std::sscanf(seen.dpi_changed.c_str(), "1|%d,%d,%d,%d", &after.x, &after.y, &after.w,
+                        &after.h),
+            4)
+      << seen.output;
+  const auto bmp = ReadBmp(shot);
+  ASSERT_TRUE(bmp) << "no screenshot";
+  ExpectSplashAt(c.after, after, *bmp);
 }
 
 TEST(WineScale, DoubleSizePictureDrawnOneToOneAt200Percent) {

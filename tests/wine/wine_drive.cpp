@@ -33,6 +33,8 @@ Seen Drive(const WineInstall& install,
       seen.windows.push_back(line.substr(7));
     } else if (line.rfind("name ", 0) == 0) {
       seen.names.push_back(line.substr(5));
+    } else if (line.rfind("dpi ", 0) == 0) {
+      seen.dpi_changed = line.substr(4);
     } else if (line.rfind("shot ", 0) == 0) {
       seen.shot_style = line.substr(5);
     } else if (line.rfind("exit ", 0) == 0) {

@@ -19,12 +19,13 @@ struct Seen {
   std::vector<std::string> windows;
   std::string shot_style;
   std::vector<std::string> names;  // "HRESULT|accessible name|window text"
+  std::string dpi_changed;         // "sent|left,top,width,height" after --dpi-changed
   std::optional<int> exit_code;
   std::string output;
 };
 
 // Runs the installation's launcher with `launcher_args`; `options` go to the
-// driver (--shot, --click, --name, --cwd), `env` to Wine (see RunUnderWine).
+// driver (--shot, --click, --name, --cwd, --dpi-changed), `env` to Wine (see RunUnderWine).
 Seen Drive(const WineInstall& install,
            const std::vector<std::string>& launcher_args,
            const std::vector<std::string>& options = {},

@@ -73,10 +73,14 @@ int PrimaryScreenDpi() {
 }
 
 ScreenMetrics QueryWin32Screen() {
+  return Win32ScreenAt(PrimaryScreenDpi());
+}
+
+ScreenMetrics Win32ScreenAt(int dpi) {
   // A form's pixel is 1/96 inch, the screen's is 1/DPI: at 96 DPI they are one.
   constexpr float kFormDpi = 96;
   ScreenMetrics screen;
-  screen.scale = static_cast<float>(PrimaryScreenDpi()) / kFormDpi;
+  screen.scale = static_cast<float>(dpi) / kFormDpi;
   screen.width_px = static_cast<int>(
       std::lround(static_cast<float>(GetSystemMetrics(SM_CXSCREEN)) / screen.scale));
   screen.height_px = static_cast<int>(

@@ -10,6 +10,9 @@ namespace launcher {
 // (1440 / 96), with the screen's scale (its DPI / 96).
 ScreenMetrics QueryWin32Screen();
 
+// The same at `dpi`, the scale a change of the screen's settings brings.
+ScreenMetrics Win32ScreenAt(int dpi);
+
 // The primary monitor's dots per inch as this thread's windows are drawn at:
 // its effective DPI where the thread is aware of each monitor's (Windows 8.1
 // and later), else the system's; 96 when nothing tells.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,10 @@ constexpr wchar_t kFormClass[] = L"LauncherSplashForm";
 // The form's size as designed, until its owner sizes it.
 constexpr int kDesignWidth = 360;
 constexpr int kDesignHeight = 207;
+// A change of scale outside 50 to 2000 % is no screen's (Windows offers 100 to
+// 500 %): the splash keeps its size rather than take an absurd one.
+constexpr int kMinDpi = 96 / 2;
+constexpr int kMaxDpi = 96 * 20;
 
 // Win32 forms whose window still exists; the event loop runs while there is one.
 int g_open_forms = 0;
@@ -63,6 +68,10 @@ class Win32Form : public Form {
   // touched: the handler may have closed the form, or even deleted it.
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   bool ReportsActivation(HWND previous);
+  // WM_DPICHANGED: the screen's scale changed while the form shows.
+  void Rescale(WPARAM wparam, LPARAM lparam);
+  // Moves and sizes the window to the owner's bounds at the screen's scale.
+  void Place();
   void Paint();
   void DrawPicture(HDC target, const RECT& client) const;
   // Scales the picture, once, for the window's size and the screen's scale.
@@ -76,6 +85,12 @@ class Win32Form : public Form {
   // Its accessible object is handed out through COM while the window lives.
   ComScope com_;
   float scale_ = 1;
+  // The bounds the owner last set, in twips, and the screen they were set for.
+  struct Bounds {
+    float left, top, width, height;
+  };
+  std::optional<Bounds> bounds_;
+  ScreenMetrics bounds_screen_;
   HWND hwnd_ = nullptr;
   WindowHandle handle_ = 0;
   bool counted_ = false;
@@ -155,6 +170,9 @@ LRESULT Win32Form::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT:
       Paint();
       return 0;
+    case WM_DPICHANGED:
+      Rescale(wparam, lparam);
+      return 0;
     case WM_ACTIVATE:
       if (LOWORD(wparam) != WA_INACTIVE && ReportsActivation(reinterpret_cast<HWND>(lparam))) {
         DefWindowProcW(hwnd, message, wparam, lparam);
@@ -229,12 +247,43 @@ void Win32Form::Detach() {
 void Win32Form::SetBounds(float left, float top, float width, float height) {
   if (hwnd_ == nullptr)
     return;
-  const ScreenMetrics screen = QueryWin32Screen();
+  bounds_ = Bounds{left, top, width, height};
+  bounds_screen_ = QueryWin32Screen();
+  Place();
+}
+
+void Win32Form::Place() {
+  const ScreenMetrics& screen = bounds_screen_;
   const auto x = [&](float twips) { return Device(twips / screen.twips_per_pixel_x); };
   const auto y = [&](float twips) { return Device(twips / screen.twips_per_pixel_y); };
-  SetWindowPos(hwnd_, nullptr, x(left), y(top), x(width), y(height), SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(hwnd_, nullptr, x(bounds_->left), y(bounds_->top), x(bounds_->width),
+               y(bounds_->height), SWP_NOZORDER | SWP_NOACTIVATE);
   if (hwnd_ != nullptr)
     PreparePicture();
+}
+
+void Win32Form::Rescale(WPARAM wparam, LPARAM lparam) {
+  const int dpi = LOWORD(wparam);
+  // Windows sends one DPI in both words and a suggested rectangle; a message
+  // without them is none of its.
+  if (dpi != HIWORD(wparam) || lparam == 0 || dpi < kMinDpi || dpi > kMaxDpi)
+    return;
+  const ScreenMetrics screen = Win32ScreenAt(dpi);
+  scale_ = screen.scale;
+  if (!bounds_) {
+    PreparePicture();
+    return;
+  }
+  // The owner centred its bounds on the screen as measured then. Moved by half
+  // the change in the screen's size they are what it would set now, so the
+  // splash is placed as at first; the suggested rectangle knows nothing of the
+  // centre and is not used.
+  bounds_->left +=
+      static_cast<float>(screen.width_px - bounds_screen_.width_px) * screen.twips_per_pixel_x / 2;
+  bounds_->top += static_cast<float>(screen.height_px - bounds_screen_.height_px) *
+                  screen.twips_per_pixel_y / 2;
+  bounds_screen_ = screen;
+  Place();
 }
 
 void Win32Form::SetFrame(int left, int top, int width, int height) {

@@ -5,18 +5,22 @@
 // top-level window it had, then its exit code.
 //
 //   wine_driver.exe [--shot <ms> <file.bmp>] [--click <ms>] [--name <ms>] [--cwd <folder>]
-//                   <timeout ms> <program> [args...]
+//                   [--dpi-changed <ms> <wParam> <rect 1|0>] <timeout ms> <program> [args...]
 //
 // --shot saves the screen as a BMP file, --click clicks the middle of the
 // program's first window and --name reads that window's accessible name as a
 // screen reader does (MSAA), that many ms after the window was first seen.
 // --cwd starts the program in that folder instead of the driver's own.
+// --dpi-changed sends that window WM_DPICHANGED, as Windows does when the
+// scale of its monitor changes (Wine does not), with a suggested rectangle
+// (top-left kept, size scaled from 96 DPI) or with none; a --shot waits for it.
 // Positions and sizes are in the screen's own pixels, whatever its DPI.
 //
 // Output lines: "trace <text>", "box <title>|<text with \n for line breaks>",
 // "window <title>|<left>,<top>,<width>,<height>|<extended style in hex>",
 // "shot <the first window's extended style then>", "click <ms>",
-// "name <HRESULT in hex>|<accessible name>|<window text>", then "exit <code>"
+// "name <HRESULT in hex>|<accessible name>|<window text>",
+// "dpi <sent 1|0>|<left>,<top>,<width>,<height>" once the message was answered, then "exit <code>"
 // or "timeout".
 #include <windows.h>
 
@@ -172,6 +176,31 @@ DWORD WINAPI PrintAccessibleName(void* data) {
   return 0;
 }
 
+struct DpiChange {
+  HWND window;
+  WPARAM wparam;
+  bool with_rect;
+};
+
+// On a thread of its own for the same reason as PrintAccessibleName.
+DWORD WINAPI SendDpiChanged(void* data) {
+  const auto* change = static_cast<const DpiChange*>(data);
+  RECT r{};
+  GetWindowRect(change->window, &r);
+  const int dpi = LOWORD(change->wparam);
+  RECT suggested = {r.left, r.top, r.left + MulDiv(r.right - r.left, dpi, 96),
+                    r.top + MulDiv(r.bottom - r.top, dpi, 96)};
+  DWORD_PTR answer = 0;
+  const LRESULT sent = SendMessageTimeoutW(
+      change->window, WM_DPICHANGED, change->wparam,
+      change->with_rect ? reinterpret_cast<LPARAM>(&suggested) : 0, SMTO_NORMAL, 10000, &answer);
+  GetWindowRect(change->window, &r);
+  std::printf("dpi %d|%ld,%ld,%ld,%ld\n", sent != 0 ? 1 : 0, r.left, r.top, r.right - r.left,
+              r.bottom - r.top);
+  std::fflush(stdout);
+  return 0;
+}
+
 bool IsDialog(HWND window) {
   wchar_t name[64] = L"";
   GetClassNameW(window, name, 64);
@@ -195,6 +224,9 @@ int wmain(int argc, wchar_t** argv) {
   long name_after = -1;
   HANDLE name_reader = nullptr;
   const wchar_t* cwd = nullptr;
+  long dpi_after = -1;
+  DpiChange dpi_change{};
+  HANDLE dpi_sender = nullptr;
   for (;;) {
     const std::wstring option = next < argc ? argv[next] : L"";
     if (option == L"--shot" && next + 2 < argc) {
@@ -207,6 +239,11 @@ int wmain(int argc, wchar_t** argv) {
     } else if (option == L"--name" && next + 1 < argc) {
       name_after = _wtol(argv[next + 1]);
       next += 2;
+    } else if (option == L"--dpi-changed" && next + 3 < argc) {
+      dpi_after = _wtol(argv[next + 1]);
+      dpi_change.wparam = static_cast<WPARAM>(_wtol(argv[next + 2]));
+      dpi_change.with_rect = _wtol(argv[next + 3]) != 0;
+      next += 4;
     } else if (option == L"--cwd" && next + 1 < argc) {
       cwd = argv[next + 1];
       next += 2;
@@ -217,7 +254,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc - next < 2) {
     std::puts(
         "usage: wine_driver.exe [--shot ms file] [--click ms] [--name ms] [--cwd folder] "
-        "<timeout ms> "
+        "[--dpi-changed ms wParam rect] <timeout ms> "
         "<program> ...");
     return 2;
   }
@@ -318,7 +355,15 @@ int wmain(int argc, wchar_t** argv) {
         }
       }
     }
-    if (first_window != nullptr && shot_after >= 0 &&
+    if (first_window != nullptr && dpi_after >= 0 &&
+        GetTickCount() - first_seen >= static_cast<DWORD>(dpi_after)) {
+      dpi_change.window = first_window;
+      dpi_sender = CreateThread(nullptr, 0, SendDpiChanged, &dpi_change, 0, nullptr);
+      dpi_after = -1;
+    }
+    const bool dpi_pending = dpi_after >= 0 || (dpi_sender != nullptr &&
+                                                WaitForSingleObject(dpi_sender, 0) == WAIT_TIMEOUT);
+    if (first_window != nullptr && shot_after >= 0 && !dpi_pending &&
         GetTickCount() - first_seen >= static_cast<DWORD>(shot_after)) {
       SaveScreen(shot_path);
       std::printf("shot %lx\n",
@@ -338,6 +383,10 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("click %lu\n", GetTickCount() - start);
       click_after = -1;
     }
+  }
+  if (dpi_sender != nullptr) {
+    WaitForSingleObject(dpi_sender, 10000);
+    CloseHandle(dpi_sender);
   }
   if (name_reader != nullptr) {
     // The program is gone or stopped: a reader still waiting for it fails soon.
