@@ -182,5 +182,28 @@ TEST(WineScale, DoubleSizePictureDrawnOneToOneAt200Percent) {
   EXPECT_EQ(bmp->Pixel(splash->x + 8 + 81, splash->y + 9), 0xFFFFFFu);
 }
 
+// At 300 % the double-size picture is the one scaled (by 1.5), to the
+// configured picture's size at that scale.
+TEST(WineScale, DoubleSizePictureScaledAt300Percent) {
+  WineInstall install("Quarven App", "launcher.exe");
+  Install(install);
+  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
+  install.WriteFile("bin/pic@2x.bmp", SolidBmp(80, 40, 0x0000FF));
+  const std::string shot = std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-288-2x.bmp";
+  const Seen seen = DriveAt(288, install, shot);
+  ASSERT_EQ(seen.exit_code, 0) << seen.output;
+  const auto splash = SplashOf(seen);
+  ASSERT_TRUE(splash) << seen.output;
+  const auto bmp = ReadBmp(shot);
+  ASSERT_TRUE(bmp) << "no screenshot";
+  int blue = 0;
+  for (int py = 0; py < 60; ++py)
+    for (int px = 0; px < 120; ++px)
+      blue += bmp->Pixel(splash->x + 12 + px, splash->y + 12 + py) == 0x0000FFu ? 1 : 0;
+  EXPECT_EQ(blue, 120 * 60) << "of the 120 x 60 pixels at 12,12";
+  EXPECT_EQ(bmp->Pixel(splash->x + 12 + 121, splash->y + 40), 0xFFFFFFu);
+  EXPECT_EQ(bmp->Pixel(splash->x + 40, splash->y + 12 + 61), 0xFFFFFFu);
+}
+
 }  // namespace
 }  // namespace launcher::wine_testing
