@@ -160,50 +160,56 @@ TEST_P(WineDpiChange, SplashRescaledAndRecentredOrLeftAsItWas) {
   ExpectSplashAt(c.after, after, *bmp);
 }
 
-TEST(WineScale, DoubleSizePictureDrawnOneToOneAt200Percent) {
-  WineInstall install("Quarven App", "launcher.exe");
-  Install(install);
-  install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
-  // One-pixel checks, which no scaled picture gives.
-  const auto checks = [](int px, int py) { return (px + py) % 2 == 0 ? 0x0000FFu : 0xFFFF00u; };
-  install.WriteFile("bin/pic@2x.bmp", Bmp(80, 40, checks));
-  const std::string shot = std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-192-2x.bmp";
-  const Seen seen = DriveAt(192, install, shot);
-  ASSERT_EQ(seen.exit_code, 0) << seen.output;
-  const auto splash = SplashOf(seen);
-  ASSERT_TRUE(splash) << seen.output;
-  const auto bmp = ReadBmp(shot);
-  ASSERT_TRUE(bmp) << "no screenshot";
-  int differing = 0;
-  for (int py = 0; py < 40; ++py)
-    for (int px = 0; px < 80; ++px)
-      differing += bmp->Pixel(splash->x + 8 + px, splash->y + 8 + py) != checks(px, py) ? 1 : 0;
-  EXPECT_EQ(differing, 0) << "of the 80 x 40 pixels at 8,8";
-  EXPECT_EQ(bmp->Pixel(splash->x + 8 + 81, splash->y + 9), 0xFFFFFFu);
+// One-pixel checks, which no scaled picture gives.
+std::uint32_t Checks(int px, int py) {
+  return (px + py) % 2 == 0 ? 0x0000FFu : 0xFFFF00u;
 }
 
-// At 300 % the double-size picture is the one scaled (by 1.5), to the
-// configured picture's size at that scale.
-TEST(WineScale, DoubleSizePictureScaledAt300Percent) {
+struct DoubleSize {
+  int dpi;
+  std::uint32_t (*picture)(int px, int py);  // the 80 x 40 double-size picture
+  int at, width, height;                     // where it is drawn in the splash
+  std::uint32_t (*drawn)(int px, int py);    // each of its pixels as drawn
+};
+
+void PrintTo(const DoubleSize& d, std::ostream* out) {
+  *out << d.dpi << " dpi";
+}
+
+class WineDoubleSize : public ::testing::TestWithParam<DoubleSize> {};
+
+// Beside a red picture: at 200 % drawn one to one, at 300 % it (not the
+// configured one) is scaled by 1.5, to the configured picture's size there.
+TEST_P(WineDoubleSize, DrawnInThePicturesPlace) {
+  const DoubleSize& d = GetParam();
   WineInstall install("Quarven App", "launcher.exe");
   Install(install);
   install.WriteFile("bin/pic.bmp", SolidBmp(40, 20, 0xFF0000));
-  install.WriteFile("bin/pic@2x.bmp", SolidBmp(80, 40, 0x0000FF));
-  const std::string shot = std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-288-2x.bmp";
-  const Seen seen = DriveAt(288, install, shot);
+  install.WriteFile("bin/pic@2x.bmp", Bmp(80, 40, d.picture));
+  const std::string shot =
+      std::string(LAUNCHER_ARTEFACT_DIR) + "/splash-wine-" + std::to_string(d.dpi) + "-2x.bmp";
+  const Seen seen = DriveAt(d.dpi, install, shot);
   ASSERT_EQ(seen.exit_code, 0) << seen.output;
   const auto splash = SplashOf(seen);
   ASSERT_TRUE(splash) << seen.output;
   const auto bmp = ReadBmp(shot);
   ASSERT_TRUE(bmp) << "no screenshot";
-  int blue = 0;
-  for (int py = 0; py < 60; ++py)
-    for (int px = 0; px < 120; ++px)
-      blue += bmp->Pixel(splash->x + 12 + px, splash->y + 12 + py) == 0x0000FFu ? 1 : 0;
-  EXPECT_EQ(blue, 120 * 60) << "of the 120 x 60 pixels at 12,12";
-  EXPECT_EQ(bmp->Pixel(splash->x + 12 + 121, splash->y + 40), 0xFFFFFFu);
-  EXPECT_EQ(bmp->Pixel(splash->x + 40, splash->y + 12 + 61), 0xFFFFFFu);
+  const int left = splash->x + d.at, top = splash->y + d.at;
+  int differing = 0;
+  for (int py = 0; py < d.height; ++py)
+    for (int px = 0; px < d.width; ++px)
+      differing += bmp->Pixel(left + px, top + py) != d.drawn(px, py) ? 1 : 0;
+  EXPECT_EQ(differing, 0) << "of the " << d.width << " x " << d.height << " pixels at " << d.at;
+  EXPECT_EQ(bmp->Pixel(left + d.width + 1, top + 1), 0xFFFFFFu);
+  EXPECT_EQ(bmp->Pixel(left + 1, top + d.height + 1), 0xFFFFFFu);
 }
+
+INSTANTIATE_TEST_SUITE_P(LogPixels,
+                         WineDoubleSize,
+                         ::testing::Values(DoubleSize{192, &Checks, 8, 80, 40, &Checks},
+                                           DoubleSize{288, [](int, int) { return 0x0000FFu; }, 12,
+                                                      120, 60,
+                                                      [](int, int) { return 0x0000FFu; }}));
 
 }  // namespace
 }  // namespace launcher::wine_testing
