@@ -78,9 +78,8 @@ struct Globals {
   bool done = false;
 };
 
-// How the compositor took the trial surface.
+// How the compositor took the trial surface: configured it, or closed it.
 struct Trial {
-  bool configured = false;
   bool closed = false;
   bool answered = false;
 };
@@ -109,7 +108,7 @@ struct LayerSurfaceListener {
 };
 const LayerSurfaceListener kTrialListener{
     [](void* data, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t) {
-      static_cast<Trial*>(data)->configured = static_cast<Trial*>(data)->answered = true;
+      static_cast<Trial*>(data)->answered = true;
     },
     [](void* data, wl_proxy*) {
       static_cast<Trial*>(data)->closed = static_cast<Trial*>(data)->answered = true;
